@@ -1,0 +1,19 @@
+#include "digest/digest_engine.h"
+#include "digest/digest_transform.h"
+
+namespace compatcrypt::digest {
+
+void DigestBlocksPortable(const unsigned char *blocks, std::size_t count, DigestSums &sums) {
+  for (std::size_t i = 0; i < count; ++i) {
+    DigestState state{kInitialWords[0], kInitialWords[1], kInitialWords[2], kInitialWords[3],
+                      kInitialWords[4]};
+    DigestBlockTransform(blocks + i * kBlockSize, state);
+    sums[0] += state.a;
+    sums[1] += state.b;
+    sums[2] += state.c;
+    sums[3] += state.d;
+    sums[4] += state.e;
+  }
+}
+
+}  // namespace compatcrypt::digest
