@@ -5,7 +5,7 @@
 #include "digest/digest_constants.h"
 #include "support/secure_wipe.h"
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 void DigestAccumulator::Finish(const unsigned char *tail, std::size_t tailLen, uint32_t byteCount,
                                unsigned char *out) {
@@ -28,4 +28,4 @@ void DigestAccumulator::Finish(const unsigned char *tail, std::size_t tailLen, u
   }
 }
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

@@ -9,7 +9,7 @@
 
 #include "digest/digest_engine.h"
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 class DigestAccumulator {
  public:
@@ -26,4 +26,4 @@ class DigestAccumulator {
   DigestSums sums_{};
 };
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

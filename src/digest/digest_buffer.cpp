@@ -2,7 +2,7 @@
 #include "digest/digest_constants.h"
 #include "digest/digest_drivers.h"
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 void DigestBuffer(const unsigned char *data, uint32_t byteCount, unsigned char *out, int32_t *outLen) {
   DigestAccumulator accumulator;
@@ -13,4 +13,4 @@ void DigestBuffer(const unsigned char *data, uint32_t byteCount, unsigned char *
   *outLen = kDigestSize;
 }
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 // Loaded into A to E before every block; never added back afterwards.
 inline constexpr std::array<uint32_t, 5> kInitialWords = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu,
@@ -20,4 +20,4 @@ inline constexpr int kScheduleWords = 80;
 // A tail longer than this leaves no room for the length word in its block.
 inline constexpr int kMaxTailWithLength = 56;
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

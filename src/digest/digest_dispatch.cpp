@@ -5,7 +5,7 @@
 
 #include "digest/digest_engine.h"
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 namespace {
 
@@ -63,4 +63,4 @@ void DigestBlocks(const unsigned char *blocks, std::size_t count, DigestSums &su
   ActiveDigestEngine().blocks(blocks, count, sums);
 }
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

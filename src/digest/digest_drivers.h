@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 // Digest of `byteCount` bytes at `data` into 20 bytes at `out`; sets
 // *outLen to 20.
@@ -13,4 +13,4 @@ void DigestBuffer(const unsigned char *data, uint32_t byteCount, unsigned char *
 // nothing written, when the file cannot be opened, positioned or read.
 bool DigestFile(const char *path, unsigned char *out, int32_t offset, int32_t *outLen);
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

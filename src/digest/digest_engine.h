@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 using DigestSums = std::array<uint32_t, 5>;
 
@@ -36,4 +36,4 @@ bool UseDigestEngine(std::string_view name);
 // Adds `count` blocks through the active engine.
 void DigestBlocks(const unsigned char *blocks, std::size_t count, DigestSums &sums);
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

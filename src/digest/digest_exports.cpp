@@ -14,8 +14,8 @@ extern "C" int32_t MessageDigest(const unsigned char *data, int32_t dataLen, uns
     frame::Require(dataLen >= 0);
     frame::RequireBytes(data, dataLen);
     frame::Require(out != nullptr && outLen != nullptr);
-    digest::DigestBuffer(data, static_cast<uint32_t>(dataLen), out, outLen);
-    *outLen = digest::kDigestSize;
+    digest_core::DigestBuffer(data, static_cast<uint32_t>(dataLen), out, outLen);
+    *outLen = digest_core::kDigestSize;
     return frame::kOk;
   });
 }
@@ -23,11 +23,11 @@ extern "C" int32_t MessageDigest(const unsigned char *data, int32_t dataLen, uns
 extern "C" int32_t FileDigest(const unsigned char *path, int32_t offset, unsigned char *out,
                               int32_t *outLen, uint32_t mode) {
   return frame::RunExport(mode, frame::kError, [&] {
-    frame::Require(out != nullptr && outLen != nullptr);
     if (path == nullptr) return frame::kFailed;
-    if (!digest::DigestFile(reinterpret_cast<const char *>(path), out, offset, outLen))
+    frame::Require(out != nullptr && outLen != nullptr);
+    if (!digest_core::DigestFile(reinterpret_cast<const char *>(path), out, offset, outLen))
       return frame::kFailed;
-    *outLen = digest::kDigestSize;
+    *outLen = digest_core::kDigestSize;
     return frame::kOk;
   });
 }

@@ -5,7 +5,7 @@
 #include "digest/digest_drivers.h"
 #include "support/secure_wipe.h"
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 namespace {
 
@@ -52,4 +52,4 @@ bool DigestFile(const char *path, unsigned char *out, int32_t offset, int32_t *o
   return true;
 }
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

@@ -1,7 +1,7 @@
 #include "digest/digest_engine.h"
 #include "digest/digest_transform.h"
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 void DigestBlocksPortable(const unsigned char *blocks, std::size_t count, DigestSums &sums) {
   for (std::size_t i = 0; i < count; ++i) {
@@ -16,4 +16,4 @@ void DigestBlocksPortable(const unsigned char *blocks, std::size_t count, Digest
   }
 }
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

@@ -1,6 +1,6 @@
 #include "digest/digest_transform.h"
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 void DigestMessageSchedule(const unsigned char *block, DigestSchedule &w) {
   for (int i = 0; i < 16; ++i) w[i] = PackSignExtended(block + 4 * i);
@@ -33,4 +33,4 @@ void DigestBlockTransform(const unsigned char *block, DigestState &state) {
   TwentySteps<3>(w, state);
 }
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

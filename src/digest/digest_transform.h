@@ -7,7 +7,7 @@
 
 #include "digest/digest_constants.h"
 
-namespace compatcrypt::digest {
+namespace compatcrypt::digest_core {
 
 // The working words A to E.
 struct DigestState {
@@ -46,4 +46,4 @@ inline constexpr uint32_t DigestLogicalFunction(int group, uint32_t b, uint32_t 
 // Runs the 80 steps over `state` in place; adds nothing back.
 void DigestBlockTransform(const unsigned char *block, DigestState &state);
 
-}  // namespace compatcrypt::digest
+}  // namespace compatcrypt::digest_core

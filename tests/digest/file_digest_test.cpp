@@ -1,0 +1,105 @@
+// FileDigest: the digest of a file from an offset to its end equals the
+// digest of the same bytes in memory; files that cannot be opened,
+// positioned or read report -2 and leave the outputs untouched.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "compatcrypt.h"
+#include "digest/digest_test_support.h"
+
+namespace compatcrypt::test {
+namespace {
+
+constexpr char kEmptyDigest[] = "e4e16e2b64e18a6650f05fd3f2ead2aea3582446";
+
+class FileDigestTest : public PerDigestEngine {
+ protected:
+  TempDir dir_;
+};
+COMPATCRYPT_FOR_EVERY_DIGEST_ENGINE(FileDigestTest);
+
+int32_t DigestPath(const std::string &path, int32_t offset, Bytes &out, int32_t &outLen) {
+  return FileDigest(reinterpret_cast<const unsigned char *>(path.c_str()), offset, out.data(), &outLen, 1);
+}
+
+TEST_P(FileDigestTest, EqualsMessageDigestOfTheBytesFromTheOffset) {
+  std::mt19937_64 rng(11);
+  const struct {
+    std::size_t size;
+    int32_t offset;
+  } cases[] = {
+      {0, 0},         {0, 5},       {3, 0},         {100, 0},      {100, 37},        {100, 100},
+      {100, 250},     {56 + 9, 9},  {57 + 9, 9},    {63 + 1, 1},   {64 + 3, 3},      {64, 0},
+      {128 + 56, 0},  {16384, 0},   {16384 + 57, 0}, {16384, 64},  {3 * 16384 + 5, 100},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.size << " bytes from " << c.offset);
+    const Bytes contents = RandomBytes(rng, c.size);
+    const auto path = dir_.Write("data.bin", contents);
+    Bytes out(20);
+    int32_t outLen = 0;
+    ASSERT_EQ(DigestPath(path.string(), c.offset, out, outLen), 1);
+    EXPECT_EQ(outLen, 20);
+    const std::size_t from = std::min<std::size_t>(c.offset, c.size);
+    EXPECT_EQ(out, DigestOf(Bytes(contents.begin() + static_cast<std::ptrdiff_t>(from), contents.end())));
+  }
+}
+
+TEST_P(FileDigestTest, KnownAnswers) {
+  Bytes out(20);
+  int32_t outLen = 0;
+  ASSERT_EQ(DigestPath(dir_.Write("abc", {0x61, 0x62, 0x63}).string(), 0, out, outLen), 1);
+  EXPECT_EQ(ToHex(out), "cf094cf0e4f3001a04da7f2bfbcba247ddf92d2c");
+  ASSERT_EQ(DigestPath(dir_.Write("xxabc", {0x78, 0x78, 0x61, 0x62, 0x63}).string(), 2, out, outLen), 1);
+  EXPECT_EQ(ToHex(out), "cf094cf0e4f3001a04da7f2bfbcba247ddf92d2c");
+  ASSERT_EQ(DigestPath(dir_.Write("empty", {}).string(), 0, out, outLen), 1);
+  EXPECT_EQ(ToHex(out), kEmptyDigest);
+}
+
+TEST_P(FileDigestTest, FailuresLeaveOutputsUntouched) {
+  const auto file = dir_.Write("data.bin", Bytes(100, 0x41));
+  const struct {
+    const char *what;
+    std::string path;
+    int32_t offset;
+  } cases[] = {
+      {"missing file", (dir_.path() / "missing").string(), 0},
+      {"directory", dir_.path().string(), 0},
+      {"negative offset", file.string(), -1},
+      {"most negative offset", file.string(), INT32_MIN},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes out(20, 0xA5);
+    int32_t outLen = 1234;
+    EXPECT_EQ(DigestPath(c.path, c.offset, out, outLen), -2);
+    EXPECT_EQ(out, Bytes(20, 0xA5));
+    EXPECT_EQ(outLen, 1234);
+  }
+}
+
+TEST(FileDigestArguments, NullPointers) {
+  TempDir dir;
+  const auto path = dir.Write("f", {1, 2, 3}).string();
+  const auto *name = reinterpret_cast<const unsigned char *>(path.c_str());
+  unsigned char out[20];
+  int32_t outLen = 0;
+  EXPECT_EQ(FileDigest(nullptr, 0, out, &outLen, 1), -2);
+  EXPECT_EQ(FileDigest(name, 0, nullptr, &outLen, 1), -3);
+  EXPECT_EQ(FileDigest(name, 0, out, nullptr, 1), -3);
+}
+
+#if defined(__linux__)
+// A stream that reports an error part-way is not a shorter file.
+TEST(FileDigestReadErrors, ProcMemReadErrorIsReported) {
+  // /proc/self/mem opens but reading from offset 0 (an unmapped page) fails.
+  unsigned char out[20] = {};
+  int32_t outLen = 7;
+  EXPECT_EQ(FileDigest(reinterpret_cast<const unsigned char *>("/proc/self/mem"), 0, out, &outLen, 1), -2);
+  EXPECT_EQ(outLen, 7);
+}
+#endif
+
+}  // namespace
+}  // namespace compatcrypt::test

@@ -1,0 +1,134 @@
+#include "support/openssl_models.h"
+
+#include <openssl/des.h>
+#include <openssl/sha.h>
+
+#include <cstring>
+
+namespace compatcrypt::test {
+
+namespace {
+
+constexpr uint32_t kInitial[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+
+uint32_t SignExtendedWord(const unsigned char *p) {
+  // Start from 0; three times add the next byte as a signed value and shift
+  // by 8; then add the fourth.
+  int64_t sum = 0;
+  for (int i = 0; i < 4; ++i) {
+    sum += static_cast<int8_t>(p[i]);
+    if (i < 3) sum *= 256;
+  }
+  return static_cast<uint32_t>(sum);
+}
+
+// Copies the key and zeroes everything from its first zero byte on.
+void ApplyKeyRule(const unsigned char *key, DES_cblock &out) {
+  bool ended = false;
+  for (int i = 0; i < 8; ++i) {
+    ended = ended || key[i] == 0;
+    out[i] = ended ? 0 : key[i];
+  }
+}
+
+struct Ede2Keys {
+  DES_key_schedule outer;
+  DES_key_schedule middle;
+};
+
+Ede2Keys ScheduleModelKeys(const unsigned char *key) {
+  unsigned char even[8], odd[8];
+  for (int i = 0; i < 8; ++i) {
+    even[i] = key[2 * i];
+    odd[i] = key[2 * i + 1];
+  }
+  DES_cblock outer, middle;
+  ApplyKeyRule(even, outer);
+  ApplyKeyRule(odd, middle);
+  Ede2Keys keys;
+  DES_set_key_unchecked(&outer, &keys.outer);
+  DES_set_key_unchecked(&middle, &keys.middle);
+  return keys;
+}
+
+Bytes ZeroBlockPad(Ede2Keys &keys) {
+  DES_cblock zero = {0}, pad;
+  DES_ecb3_encrypt(&zero, &pad, &keys.outer, &keys.middle, &keys.outer, DES_ENCRYPT);
+  return Bytes(pad, pad + 8);
+}
+
+Bytes ModelCode(const Bytes &data, const unsigned char *key, int direction) {
+  Ede2Keys keys = ScheduleModelKeys(key);
+  Bytes out(data.size());
+  const std::size_t whole = data.size() / 8 * 8;
+  if (whole != 0) {
+    DES_cblock iv = {0};
+    DES_ede2_cbc_encrypt(data.data(), out.data(), static_cast<long>(whole), &keys.outer, &keys.middle, &iv,
+                         direction);
+  }
+  const Bytes pad = whole != 0 ? Bytes(direction == DES_ENCRYPT ? out.begin() : data.begin(),
+                                       (direction == DES_ENCRYPT ? out.begin() : data.begin()) + 8)
+                               : ZeroBlockPad(keys);
+  for (std::size_t k = whole; k < data.size(); ++k) out[k] = data[k] ^ pad[k - whole];
+  return out;
+}
+
+}  // namespace
+
+void ModelBlockWords(const unsigned char *block, uint32_t words[5]) {
+  unsigned char packed[64];
+  for (int i = 0; i < 16; ++i) {
+    const uint32_t w = SignExtendedWord(block + 4 * i);
+    packed[4 * i] = static_cast<unsigned char>(w >> 24);
+    packed[4 * i + 1] = static_cast<unsigned char>(w >> 16);
+    packed[4 * i + 2] = static_cast<unsigned char>(w >> 8);
+    packed[4 * i + 3] = static_cast<unsigned char>(w);
+  }
+  SHA_CTX ctx;
+  SHA1_Init(&ctx);
+  SHA1_Transform(&ctx, packed);
+  const uint32_t h[5] = {ctx.h0, ctx.h1, ctx.h2, ctx.h3, ctx.h4};
+  for (int i = 0; i < 5; ++i) words[i] = h[i] - kInitial[i];
+}
+
+Bytes ModelDigest(const Bytes &data) {
+  uint32_t sums[5] = {};
+  auto add = [&](const unsigned char *block) {
+    uint32_t words[5];
+    ModelBlockWords(block, words);
+    for (int i = 0; i < 5; ++i) sums[i] += words[i];
+  };
+  const std::size_t n = data.size();
+  for (std::size_t k = 0; k + 64 <= n; k += 64) add(data.data() + k);
+  const std::size_t r = n % 64;
+  unsigned char closing[128] = {};
+  if (r != 0) std::memcpy(closing, data.data() + n - r, r);
+  unsigned char *last = r > 56 ? closing + 64 : closing;
+  const uint32_t count = static_cast<uint32_t>(n);
+  last[60] = static_cast<unsigned char>(count >> 24);
+  last[61] = static_cast<unsigned char>(count >> 16);
+  last[62] = static_cast<unsigned char>(count >> 8);
+  last[63] = static_cast<unsigned char>(count);
+  add(closing);
+  if (r > 56) add(closing + 64);
+  Bytes digest(20);
+  for (int i = 0; i < 5; ++i)
+    for (int b = 0; b < 4; ++b) digest[4 * i + b] = static_cast<unsigned char>(sums[i] >> (8 * b));
+  return digest;
+}
+
+Bytes ModelEncode(const Bytes &data, const unsigned char *key) { return ModelCode(data, key, DES_ENCRYPT); }
+
+Bytes ModelDecode(const Bytes &data, const unsigned char *key) { return ModelCode(data, key, DES_DECRYPT); }
+
+Bytes ModelDesBlock(const unsigned char *key, const unsigned char *block, bool decrypt) {
+  DES_cblock cut, in, out;
+  ApplyKeyRule(key, cut);
+  std::memcpy(in, block, 8);
+  DES_key_schedule schedule;
+  DES_set_key_unchecked(&cut, &schedule);
+  DES_ecb_encrypt(&in, &out, &schedule, decrypt ? DES_DECRYPT : DES_ENCRYPT);
+  return Bytes(out, out + 8);
+}
+
+}  // namespace compatcrypt::test
