@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""Ours/peer throughput ratios from compatcrypt_bench.
+
+Runs the benchmark binary with --benchmark_format=json (extra arguments after
+the options are passed on, e.g. --benchmark_min_time=0.2), or reads a saved
+JSON file with --json, and prints one row per pair. Benchmarks are named
+<operation>/<impl>[/<size>]; every impl other than "ours" is a peer of the
+"ours" run with the same operation and size. A ratio above 1 means ours is
+faster. Digest engines are compared with digest/openssl at the same size.
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DEFAULT_BINARY = os.path.join(HERE, "..", "build-bench", "bench", "compatcrypt_bench")
+
+
+def load(args):
+    if args.json:
+        with open(args.json) as f:
+            return json.load(f)
+    cmd = [args.binary, "--benchmark_format=json"] + args.extra
+    run = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if run.stderr:
+        sys.stderr.write(run.stderr)
+    if run.returncode != 0:
+        # The binary exits non-zero when ours and OpenSSL disagree on a
+        # check; the timings are still printed, with this warning.
+        sys.stderr.write("warning: %s exited with %d\n" % (cmd[0], run.returncode))
+    return json.loads(run.stdout)
+
+
+def collect(data):
+    """name -> (bytes/s, cpu ns per iteration), medians over repetitions."""
+    rates, times = {}, {}
+    for b in data.get("benchmarks", []):
+        if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
+            continue
+        name = b.get("run_name", b["name"])
+        scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
+        rates.setdefault(name, []).append(b.get("bytes_per_second", 0.0))
+        times.setdefault(name, []).append(b["cpu_time"] * scale)
+    return {n: (statistics.median(rates[n]), statistics.median(times[n])) for n in rates}
+
+
+def size_label(size):
+    if not size:
+        return "-"
+    n = int(size)
+    for unit, step in (("MiB", 1 << 20), ("KiB", 1 << 10)):
+        if n >= step and n % step == 0:
+            return "%d %s" % (n // step, unit)
+    return "%d B" % n
+
+
+def cell(result):
+    rate, ns = result
+    return "%9.1f MiB/s %10s" % (rate / (1 << 20), ("%.0f ns" % ns) if ns < 1e5 else ("%.2f ms" % (ns / 1e6)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--binary", default=DEFAULT_BINARY, help="compatcrypt_bench to run")
+    parser.add_argument("--json", help="read this saved JSON output instead of running")
+    parser.add_argument("extra", nargs="*", help="arguments for the benchmark binary (after --)")
+    args = parser.parse_args()
+    results = collect(load(args))
+
+    rows = []
+    for name, ours in results.items():
+        parts = name.split("/")
+        op, impl, size = parts[0], parts[1], (parts[2] if len(parts) > 2 else "")
+        if op == "digest_engine":
+            peer_name = "digest/openssl" + ("/" + size if size else "")
+            if peer_name in results:
+                rows.append(("digest engine " + impl, size, "openssl", ours, results[peer_name]))
+            continue
+        if impl != "ours":
+            continue
+        for other, peer in results.items():
+            p = other.split("/")
+            if p[0] == op and p[1] != "ours" and (p[2] if len(p) > 2 else "") == size:
+                rows.append((op, size, p[1], ours, peer))
+
+    header = "%-22s %8s %-12s %26s %26s %7s" % ("operation", "size", "peer", "ours", "peer", "ratio")
+    print(header)
+    print("-" * len(header))
+    for op, size, peer_name, ours, peer in rows:
+        ratio = ours[0] / peer[0] if peer[0] else float("nan")
+        print("%-22s %8s %-12s %s %s %7.2f" % (op, size_label(size), peer_name, cell(ours), cell(peer), ratio))
+    return 0 if rows else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
