@@ -1,0 +1,184 @@
+/*
+ * A demonstration host: loads the compatcrypt shared library by name, the
+ * way the library's hosts do, resolves its functions and uses them.
+ *
+ *   compatcrypt-demo [FILE...]              digest of each file (or of an
+ *                                           embedded sample when none given)
+ *   compatcrypt-demo keygen                 derived key of the password read
+ *                                           from standard input (one line)
+ *   compatcrypt-demo encode|decode KEYSPEC [FILE]
+ *                                           encoded/decoded bytes to stdout;
+ *                                           KEYSPEC is --key HEX32 or
+ *                                           --password-env VAR
+ */
+#include <dlfcn.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef int32_t (*DigestFn)(const unsigned char *, int32_t, unsigned char *, int32_t *, uint32_t);
+typedef int32_t (*CoderFn)(const unsigned char *, int32_t, const unsigned char *, int32_t, unsigned char *,
+                           uint32_t);
+
+static void *library;
+
+static void *Resolve(const char *name) {
+  void *symbol = dlsym(library, name);
+  if (symbol == NULL) {
+    fprintf(stderr, "compatcrypt-demo: %s not found in the library\n", name);
+    exit(2);
+  }
+  return symbol;
+}
+
+static void PrintHex(const unsigned char *bytes, size_t size) {
+  for (size_t i = 0; i < size; ++i) printf("%02x", bytes[i]);
+}
+
+static int DigestFiles(int count, char **paths) {
+  DigestFn fileDigest = (DigestFn)Resolve("FileDigest");
+  int status = 0;
+  for (int i = 0; i < count; ++i) {
+    unsigned char digest[20];
+    int32_t digestLen = 0;
+    int32_t result = fileDigest((const unsigned char *)paths[i], 0, digest, &digestLen, 1);
+    if (result != 1) {
+      fprintf(stderr, "compatcrypt-demo: %s: cannot be read (result %d)\n", paths[i], (int)result);
+      status = 1;
+      continue;
+    }
+    PrintHex(digest, (size_t)digestLen);
+    printf("  %s\n", paths[i]);
+  }
+  return status;
+}
+
+static int DigestSample(void) {
+  static const unsigned char sample[] = "The quick brown fox jumps over the lazy dog";
+  DigestFn messageDigest = (DigestFn)Resolve("MessageDigest");
+  unsigned char digest[20];
+  int32_t digestLen = 0;
+  if (messageDigest(sample, (int32_t)(sizeof sample - 1), digest, &digestLen, 1) != 1) return 1;
+  printf("sample: \"%s\"\n", sample);
+  PrintHex(digest, (size_t)digestLen);
+  printf("  (embedded sample, %u bytes)\n", (unsigned)(sizeof sample - 1));
+  return 0;
+}
+
+static int HexNibble(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+static int DeriveKey(const char *password, unsigned char key[16]) {
+  DigestFn keyGenerating = (DigestFn)Resolve("KeyGenerating");
+  int32_t keyLen = 0;
+  return keyGenerating((const unsigned char *)password, (int32_t)strlen(password), key, &keyLen, 1) == 1;
+}
+
+static int ReadKeySpec(const char *option, const char *value, unsigned char key[16]) {
+  if (strcmp(option, "--key") == 0) {
+    if (strlen(value) != 32) return 0;
+    for (int i = 0; i < 16; ++i) {
+      int high = HexNibble(value[2 * i]), low = HexNibble(value[2 * i + 1]);
+      if (high < 0 || low < 0) return 0;
+      key[i] = (unsigned char)(high << 4 | low);
+    }
+    return 1;
+  }
+  if (strcmp(option, "--password-env") == 0) {
+    const char *password = getenv(value);
+    return password != NULL && DeriveKey(password, key);
+  }
+  return 0;
+}
+
+/* Reads a whole stream into memory: the demo keeps to inputs the 32-bit
+ * length of the interface can describe. */
+static unsigned char *ReadAll(FILE *in, size_t *size) {
+  size_t capacity = 1 << 16, used = 0;
+  unsigned char *buffer = malloc(capacity);
+  size_t got;
+  while (buffer != NULL && (got = fread(buffer + used, 1, capacity - used, in)) > 0) {
+    used += got;
+    if (used == capacity) {
+      unsigned char *grown = capacity <= INT32_MAX / 2 ? realloc(buffer, capacity * 2) : NULL;
+      if (grown == NULL) {
+        free(buffer);
+        return NULL;
+      }
+      buffer = grown;
+      capacity *= 2;
+    }
+  }
+  if (buffer != NULL && ferror(in)) {
+    free(buffer);
+    return NULL;
+  }
+  *size = used;
+  return buffer;
+}
+
+static int Code(int encode, int argc, char **argv) {
+  unsigned char key[16];
+  if (argc < 2 || !ReadKeySpec(argv[0], argv[1], key)) {
+    fprintf(stderr, "compatcrypt-demo: need --key HEX32 or --password-env VAR\n");
+    return 2;
+  }
+  FILE *in = argc >= 3 ? fopen(argv[2], "rb") : stdin;
+  if (in == NULL) {
+    fprintf(stderr, "compatcrypt-demo: %s: cannot open\n", argv[2]);
+    return 1;
+  }
+  size_t size = 0;
+  unsigned char *data = ReadAll(in, &size);
+  if (in != stdin) fclose(in);
+  if (data == NULL || size > INT32_MAX) {
+    fprintf(stderr, "compatcrypt-demo: input cannot be read or is too large\n");
+    free(data);
+    return 1;
+  }
+  CoderFn coder = (CoderFn)Resolve(encode ? "EncodeFunction" : "DecodeFunction");
+  int32_t result = coder(data, (int32_t)size, key, 16, data, 1); /* in place */
+  if (result == 1) fwrite(data, 1, size, stdout);
+  free(data);
+  return result == 1 ? 0 : 1;
+}
+
+static int Keygen(void) {
+  char line[4096];
+  if (fgets(line, sizeof line, stdin) == NULL) return 2;
+  line[strcspn(line, "\r\n")] = '\0';
+  unsigned char key[16];
+  if (!DeriveKey(line, key)) return 1;
+  PrintHex(key, 16);
+  printf("\n");
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  /* Where to find the library: the environment, then the build tree, then
+   * the installed SONAME through the loader's search path. */
+  const char *candidates[] = {getenv("COMPATCRYPT_DEMO_LIBRARY"),
+#ifdef COMPATCRYPT_DEMO_LIBRARY
+                              COMPATCRYPT_DEMO_LIBRARY,
+#endif
+                              "libcompatcrypt.so.1"};
+  for (size_t i = 0; i < sizeof candidates / sizeof candidates[0] && library == NULL; ++i)
+    if (candidates[i] != NULL) library = dlopen(candidates[i], RTLD_NOW | RTLD_LOCAL);
+  if (library == NULL) {
+    fprintf(stderr, "compatcrypt-demo: cannot load the library: %s\n", dlerror());
+    return 2;
+  }
+  int status;
+  if (argc >= 2 && strcmp(argv[1], "keygen") == 0) status = Keygen();
+  else if (argc >= 2 && strcmp(argv[1], "encode") == 0) status = Code(1, argc - 2, argv + 2);
+  else if (argc >= 2 && strcmp(argv[1], "decode") == 0) status = Code(0, argc - 2, argv + 2);
+  else if (argc >= 2) status = DigestFiles(argc - 1, argv + 1);
+  else status = DigestSample();
+  dlclose(library);
+  return status;
+}
