@@ -29,7 +29,7 @@ inline void StoreBlock(uint64_t x, unsigned char *p) {
 inline uint64_t ReadDesKey(const unsigned char *key) {
   uint64_t bits = 0;
   int taken = 0;
-  while (taken < 8 && key[taken] != 0) bits |= uint64_t{key[taken]} << (56 - 8 * taken++);
+  for (; taken < 8 && key[taken] != 0; ++taken) bits |= uint64_t{key[taken]} << (56 - 8 * taken);
   return bits;
 }
 
