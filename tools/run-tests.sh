@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test.
+# Builds everything and runs every test: the Linux build, then the Windows
+# DLL under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
+tools/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+# The Windows DLL, built with mingw-w64 and tested under Wine.
+cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCOMPATCRYPT_BUILD_TOOLS=OFF -DCOMPATCRYPT_BUILD_BENCHMARKS=OFF
+cmake --build build-windows
+ctest --test-dir build-windows --output-on-failure -j "$(nproc)"

@@ -1,0 +1,50 @@
+#!/bin/sh
+# Run a Windows program headless under 64-bit Wine (Debian 12, wine/wine64 8.0, no wine32).
+# Usage: wine-run.sh [--prefix=DIR] program.exe [args...]
+# Prefix precedence: $WINE_RUN_PREFIX > --prefix=DIR > $PWD/wineprefix.
+# Exit status and stdout/stderr of the program are passed through unchanged.
+# Optional env: WINE_RUN_PERSIST=<seconds> (default 120; 0 = off) keeps wineserver alive that long
+# after the last client, so later runs skip the ~0.4 s server+services start-up.
+set -e
+prefix="$PWD/wineprefix"
+case "$1" in --prefix=*) prefix="${1#--prefix=}"; shift ;; esac
+[ -n "$WINE_RUN_PREFIX" ] && prefix="$WINE_RUN_PREFIX"
+case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac   # Wine wants an absolute WINEPREFIX
+[ $# -ge 1 ] || { echo "usage: $0 [--prefix=DIR] program.exe [args...]" >&2; exit 2; }
+
+# Debian 12: /usr/bin/wine is a shell wrapper that picks /usr/lib/wine/wine64 when wine32 is absent.
+# Call the 64-bit loader directly (no wine32 hint, no extra sh fork); there is no `wine64` in PATH.
+if [ -x /usr/lib/wine/wine64 ]; then WINE=/usr/lib/wine/wine64; export WINELOADER=$WINE
+else WINE=$(command -v wine64 || command -v wine); fi
+WINESERVER=$(command -v wineserver)
+
+unset DISPLAY WAYLAND_DISPLAY
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win64
+# No Mono/Gecko download prompts; not needed for console programs.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
+
+persist=${WINE_RUN_PERSIST:-120}
+start_server() {
+  # No-op if a server for this prefix already runs. Detached from our stdout/stderr so that
+  # ctest/execute_process never wait on a pipe held open by the daemon.
+  [ "$persist" = 0 ] || "$WINESERVER" -p"$persist" </dev/null >/dev/null 2>&1 || true
+}
+
+# One-time prefix creation (~4-6 s, ~700 MB), serialised so parallel `ctest -j` runs don't race.
+# Own marker file: with a persistent server, system.reg is only written when the server exits.
+marker="$prefix/.wine-run-ready"
+if [ ! -f "$marker" ]; then
+  mkdir -p "$prefix"
+  (
+    flock 9
+    if [ ! -f "$marker" ]; then
+      # 9>&-: daemons (wineserver, services.exe...) must not inherit the lock fd, else it stays held.
+      start_server 9>&-
+      "$WINE" wineboot --init </dev/null >/dev/null 2>&1 9>&- || { echo "wine-run.sh: wineboot failed ($prefix)" >&2; exit 1; }
+      touch "$marker"
+    fi
+  ) 9>"$prefix/.wine-run.lock"
+fi
+start_server
+
+exec "$WINE" "$@"
