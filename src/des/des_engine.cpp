@@ -4,45 +4,49 @@
 
 namespace compatcrypt::des {
 
-namespace {
-
-constexpr uint32_t kHalfMask = 0x0FFFFFFFu;
-
-inline uint32_t Rotl28(uint32_t x, int n) { return ((x << n) | (x >> (28 - n))) & kHalfMask; }
-
-}  // namespace
-
 void DesKeySchedule(uint64_t key, DesSubkeys &subkeys) {
-  uint64_t halves = 0;
-  for (int n = 0; n < 16; ++n) halves |= kPc1Nibbles[n][(key >> (60 - 4 * n)) & 15];
-  uint32_t c = static_cast<uint32_t>(halves >> 32);
-  uint32_t d = static_cast<uint32_t>(halves) & kHalfMask;
-  for (int round = 0; round < 16; ++round) {
-    c = Rotl28(c, kKeyShifts[round]);
-    d = Rotl28(d, kKeyShifts[round]);
-    const uint64_t words = kPc2Chunks[0][c >> 21] ^ kPc2Chunks[1][(c >> 14) & 127] ^
-                           kPc2Chunks[2][(c >> 7) & 127] ^ kPc2Chunks[3][c & 127] ^
-                           kPc2Chunks[4][d >> 21] ^ kPc2Chunks[5][(d >> 14) & 127] ^
-                           kPc2Chunks[6][(d >> 7) & 127] ^ kPc2Chunks[7][d & 127];
-    subkeys.words[2 * round] = static_cast<uint32_t>(words);
-    subkeys.words[2 * round + 1] = static_cast<uint32_t>(words >> 32);
+  // The schedule is linear in the key bits, so it is the XOR of one table
+  // row per key nibble: 16 rows of 16 words in place of permuted choice 1
+  // and 16 rounds of rotations and permuted choice 2.
+  const KeyNibbleRow *rows[16];
+  for (int m = 0; m < 8; ++m) {
+    rows[2 * m] = &kKeyNibbles.high[m][(key >> (60 - 8 * m)) & 15];
+    rows[2 * m + 1] = &kKeyNibbles.low[m][(key >> (57 - 8 * m)) & 7];
   }
-  SecureWipe(halves);
-  SecureWipe(c);
-  SecureWipe(d);
+#if defined(__GNUC__)
+  // Two words to a vector register: the sum stays in registers (no copy of
+  // the schedule on the stack) and is stored once.
+  typedef uint64_t Pair __attribute__((vector_size(16)));
+  Pair sum[8];
+  __builtin_memcpy(sum, rows[0]->subkeys.data(), sizeof sum);
+#pragma GCC unroll 16
+  for (int n = 1; n < 16; ++n) {
+#pragma GCC unroll 8
+    for (int p = 0; p < 8; ++p) {
+      Pair row;
+      __builtin_memcpy(&row, rows[n]->subkeys.data() + 2 * p, sizeof row);
+      sum[p] ^= row;
+    }
+  }
+  __builtin_memcpy(subkeys.words.data(), sum, sizeof sum);
+#else
+  subkeys.words = rows[0]->subkeys;
+  for (int n = 1; n < 16; ++n)
+    for (int r = 0; r < 16; ++r) subkeys.words[r] ^= rows[n]->subkeys[r];
+#endif
 }
 
 void DesBlock(const unsigned char *key, const unsigned char *input, unsigned char *output, int decrypt) {
   // Both key and input are read before output is written: they may alias.
-  uint64_t keyBits = ReadDesKey(key);
+  const uint64_t keyBits = ReadDesKey(key);
   uint64_t block = LoadBlock(input);
   DesSubkeys subkeys;
   DesKeySchedule(keyBits, subkeys);
   block = decrypt != 0 ? DesCrypt<true>(block, subkeys) : DesCrypt<false>(block, subkeys);
   StoreBlock(block, output);
+  // Only the schedule is wiped: the key and block words live in registers,
+  // and wiping them would force them through memory for nothing.
   SecureWipe(subkeys);
-  SecureWipe(keyBits);
-  SecureWipe(block);
 }
 
 }  // namespace compatcrypt::des

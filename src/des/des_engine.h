@@ -10,8 +10,10 @@
 
 namespace compatcrypt::des {
 
+// Subkey k + 1 in the wide layout: the key bits to XOR into the wide form of
+// R before the S-boxes, each 6-bit group in the low bits of its box's byte.
 struct DesSubkeys {
-  std::array<uint32_t, 32> words;  // round k: words[2k], words[2k + 1]
+  alignas(16) std::array<uint64_t, 16> words;
 };
 
 inline uint64_t LoadBlock(const unsigned char *p) {
@@ -35,8 +37,6 @@ inline uint64_t ReadDesKey(const unsigned char *key) {
 
 // The 16 subkeys of `key` (the lowest bit of every key byte is ignored).
 void DesKeySchedule(uint64_t key, DesSubkeys &subkeys);
-
-inline constexpr uint32_t Rotl32(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 // Exchanges the bits of `a` selected by `mask` << `shift` with the bits of
 // `b` selected by `mask`.
@@ -65,31 +65,88 @@ inline void FinalPermutation(uint32_t &left, uint32_t &right) {
   SwapBits(left, right, 4, 0x0F0F0F0Fu);
 }
 
-// The cipher function f(R, K): expansion, key mixing, S-boxes and P.
-inline uint32_t DesFeistel(uint32_t r, uint32_t k0, uint32_t k1) {
-  const uint32_t u = Rotl32(r, 5) ^ k0;
-  const uint32_t v = Rotl32(r, 9) ^ k1;
-  return kSpBoxes[0][u & 63] ^ kSpBoxes[6][(u >> 8) & 63] ^ kSpBoxes[4][(u >> 16) & 63] ^
-         kSpBoxes[2][(u >> 24) & 63] ^ kSpBoxes[1][v & 63] ^ kSpBoxes[7][(v >> 8) & 63] ^
-         kSpBoxes[5][(v >> 16) & 63] ^ kSpBoxes[3][(v >> 24) & 63];
+// An empty asm that claims to change `x`: the compiler must materialise the
+// value as it stands, so it cannot reassociate the XORs around it.
+inline void Materialise(uint64_t &x) {
+#if defined(__GNUC__)
+  __asm__("" : "+r"(x));
+#else
+  (void)x;
+#endif
+}
+
+// One wide round on the S-box input `x` (the wide R XOR the subkey) and
+// `lk` (L XOR the next subkey): returns (L ^ f) ^ K', the next round's S-box
+// input, so that the key mixing lies inside the XOR tree. Each byte of `x` is
+// an index as it stands. The tree is pinned (left alone, compilers turn it
+// into a chain of XORs with memory operands): the three loads whose byte
+// takes one instruction to pick out pair with each other and with `lk`, and
+// the result is ready three XORs after the last load.
+inline uint64_t WideRound(uint64_t x, uint64_t lk) {
+  const auto &t = kSpWide;
+  uint64_t p = t[0][x & 255] ^ t[1][(x >> 8) & 255];
+  uint64_t q = lk ^ t[7][x >> 56];
+  uint64_t r = t[2][(x >> 16) & 255] ^ t[3][static_cast<uint32_t>(x) >> 24];
+  uint64_t s = t[4][(x >> 32) & 255] ^ t[5][(x >> 40) & 255];
+  uint64_t u = t[6][(x >> 48) & 255];
+  Materialise(p);
+  Materialise(q);
+  Materialise(r);
+  Materialise(s);
+  uint64_t pq = p ^ q;
+  uint64_t su = s ^ u;
+  Materialise(pq);
+  Materialise(su);
+  uint64_t pqr = pq ^ r;
+  Materialise(pqr);
+  uint64_t next = pqr ^ su;
+  Materialise(next);
+  return next;
+}
+
+// The 16 rounds on wide halves, for N independent blocks at once so that
+// their load-latency chains overlap. The serial path runs through the S-box
+// inputs x = R ^ K alone: R' ^ K' = (L ^ K') ^ f, with L ^ K' formed while f
+// is loading, and R' is recovered off that path as x' ^ K'. On return
+// left[n] and right[n] hold R16 and L16, the order in which IP^-1 reads
+// them, so rounds of chained DES operations can follow one another with no
+// permutation in between.
+template <bool Decrypt, int N>
+inline void WideRounds(uint64_t (&left)[N], uint64_t (&right)[N], const DesSubkeys &subkeys) {
+  const uint64_t *k = subkeys.words.data();
+  uint64_t x[N];
+  for (int n = 0; n < N; ++n) x[n] = right[n] ^ k[Decrypt ? 15 : 0];
+#if defined(__GNUC__)
+#pragma GCC unroll 16
+#endif
+  for (int i = 0; i < 16; ++i) {
+    // After the last round there is no next subkey: K' = 0.
+    const uint64_t next = i < 15 ? k[Decrypt ? 14 - i : i + 1] : 0;
+    for (int n = 0; n < N; ++n) {
+      uint64_t lk = left[n] ^ next;
+      Materialise(lk);
+      x[n] = WideRound(x[n], lk);
+      left[n] = right[n];
+      right[n] = x[n] ^ next;
+    }
+  }
+  for (int n = 0; n < N; ++n) {
+    const uint64_t l16 = left[n];
+    left[n] = right[n];
+    right[n] = l16;
+  }
 }
 
 // The 16 rounds between IP and IP^-1, subkeys 1 to 16 to encrypt and 16 to 1
 // to decrypt. On return `left` and `right` hold R16 and L16, the order in
-// which IP^-1 reads them, so rounds of chained DES operations can follow one
-// another with no permutation in between.
+// which IP^-1 reads them.
 template <bool Decrypt>
 inline void DesRounds(uint32_t &left, uint32_t &right, const DesSubkeys &subkeys) {
-  const uint32_t *k = subkeys.words.data();
-  for (int i = 0; i < 16; i += 2) {
-    const int first = Decrypt ? 15 - i : i;
-    const int second = Decrypt ? 14 - i : i + 1;
-    left ^= DesFeistel(right, k[2 * first], k[2 * first + 1]);
-    right ^= DesFeistel(left, k[2 * second], k[2 * second + 1]);
-  }
-  const uint32_t l16 = left;
-  left = right;
-  right = l16;
+  uint64_t l[1] = {Widen(left)};
+  uint64_t r[1] = {Widen(right)};
+  WideRounds<Decrypt, 1>(l, r, subkeys);
+  left = Narrow(l[0]);
+  right = Narrow(r[0]);
 }
 
 // One DES operation on a 64-bit block.

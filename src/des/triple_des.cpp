@@ -38,20 +38,19 @@ void TripleDesBlock(const unsigned char *key1, const unsigned char *key2, const 
   DesKeySchedule(ReadDesKey(key1), first);
   DesKeySchedule(ReadDesKey(key2), second);
   DesKeySchedule(ReadDesKey(key3), third);
-  uint32_t left = static_cast<uint32_t>(LoadBlock(input) >> 32);
-  uint32_t right = static_cast<uint32_t>(LoadBlock(input));
-  InitialPermutation(left, right);
+  uint64_t left[1];
+  uint64_t right[1];
+  EnterWide(LoadBlock(input), left[0], right[0]);
   if (decrypt == 0) {
-    DesRounds<false>(left, right, first);
-    DesRounds<true>(left, right, second);
-    DesRounds<false>(left, right, third);
+    WideRounds<false, 1>(left, right, first);
+    WideRounds<true, 1>(left, right, second);
+    WideRounds<false, 1>(left, right, third);
   } else {
-    DesRounds<true>(left, right, third);
-    DesRounds<false>(left, right, second);
-    DesRounds<true>(left, right, first);
+    WideRounds<true, 1>(left, right, third);
+    WideRounds<false, 1>(left, right, second);
+    WideRounds<true, 1>(left, right, first);
   }
-  FinalPermutation(left, right);
-  StoreBlock((uint64_t{left} << 32) | right, output);
+  StoreBlock(LeaveWide(left[0], right[0]), output);
   SecureWipe(first);
   SecureWipe(second);
   SecureWipe(third);
@@ -61,18 +60,58 @@ void EncodeBuffer(const unsigned char *data, std::size_t length, const TripleDes
                   unsigned char *out) {
   const std::size_t blocks = length / kBlock;
   const std::size_t r = length % kBlock;
-  uint64_t chain = 0;
+  // The chain stays in the wide form after IP: IP and the widening are
+  // linear, so IP(P ^ C) widened is IP(P) widened XOR the state the rounds
+  // left, and neither IP^-1 nor IP lies on the serial path between blocks.
+  uint64_t left[1] = {0};
+  uint64_t right[1] = {0};
   uint64_t first = 0;
   for (std::size_t i = 0; i < blocks; ++i) {
-    chain = TripleDesEncrypt(LoadBlock(data + kBlock * i) ^ chain, keys);
-    StoreBlock(chain, out + kBlock * i);
-    if (i == 0) first = chain;
+    uint64_t l;
+    uint64_t h;
+    EnterWide(LoadBlock(data + kBlock * i), l, h);
+    left[0] ^= l;
+    right[0] ^= h;
+    TripleWideRounds<false, 1>(left, right, keys);
+    const uint64_t cipher = LeaveWide(left[0], right[0]);
+    StoreBlock(cipher, out + kBlock * i);
+    if (i == 0) first = cipher;
   }
-  if (r != 0) XorTail(data + kBlock * blocks, r, blocks != 0 ? first : TripleDesEncrypt(0, keys),
-                      out + kBlock * blocks);
-  SecureWipe(chain);
+  if (r != 0)
+    XorTail(data + kBlock * blocks, r, blocks != 0 ? first : TripleDesEncrypt(0, keys),
+            out + kBlock * blocks);
+  SecureWipe(left);
+  SecureWipe(right);
   SecureWipe(first);
 }
+
+namespace {
+
+// CBC decryption of `count` whole blocks, N at a time: the blocks do not
+// depend on one another, so their rounds interleave. `chain` is the cipher
+// block before the first one and is updated to the last one. Every block of
+// a group is read before any is written, for in-place decoding.
+template <int N>
+std::size_t DecodeGroups(const unsigned char *data, std::size_t count, const TripleDesKeys &keys,
+                         uint64_t &chain, unsigned char *out) {
+  std::size_t i = 0;
+  for (; i + N <= count; i += N) {
+    uint64_t cipher[N];
+    uint64_t left[N];
+    uint64_t right[N];
+    for (int n = 0; n < N; ++n) {
+      cipher[n] = LoadBlock(data + kBlock * (i + n));
+      EnterWide(cipher[n], left[n], right[n]);
+    }
+    TripleWideRounds<true, N>(left, right, keys);
+    for (int n = 0; n < N; ++n)
+      StoreBlock(LeaveWide(left[n], right[n]) ^ (n == 0 ? chain : cipher[n - 1]), out + kBlock * (i + n));
+    chain = cipher[N - 1];
+  }
+  return i;
+}
+
+}  // namespace
 
 void DecodeBuffer(const unsigned char *data, std::size_t length, const TripleDesKeys &keys,
                   unsigned char *out) {
@@ -82,16 +121,15 @@ void DecodeBuffer(const unsigned char *data, std::size_t length, const TripleDes
   // overwrites: keep it before the first block is written.
   const uint64_t first = blocks != 0 ? LoadBlock(data) : 0;
   uint64_t chain = 0;
-  uint64_t plain = 0;
-  for (std::size_t i = 0; i < blocks; ++i) {
-    const uint64_t cipher = LoadBlock(data + kBlock * i);
-    plain = TripleDesDecrypt(cipher, keys) ^ chain;
-    StoreBlock(plain, out + kBlock * i);
-    chain = cipher;
-  }
-  if (r != 0) XorTail(data + kBlock * blocks, r, blocks != 0 ? first : TripleDesEncrypt(0, keys),
-                      out + kBlock * blocks);
-  SecureWipe(plain);
+  // Four blocks at a time fill the core (three already do; two leave half
+  // the latency idle); a shorter rest goes two at a time, then one.
+  std::size_t done = 0;
+  done += DecodeGroups<4>(data + kBlock * done, blocks - done, keys, chain, out + kBlock * done);
+  done += DecodeGroups<2>(data + kBlock * done, blocks - done, keys, chain, out + kBlock * done);
+  done += DecodeGroups<1>(data + kBlock * done, blocks - done, keys, chain, out + kBlock * done);
+  if (r != 0)
+    XorTail(data + kBlock * blocks, r, blocks != 0 ? first : TripleDesEncrypt(0, keys),
+            out + kBlock * blocks);
 }
 
 }  // namespace compatcrypt::des
