@@ -24,6 +24,15 @@ struct DigestEngine {
 // The portable engine; always present.
 void DigestBlocksPortable(const unsigned char *blocks, std::size_t count, DigestSums &sums);
 
+#if defined(__x86_64__) || defined(__i386__)
+// x86 engines, each built with its own instruction-set flags: call one only
+// where the CPU runs it (the dispatch checks). AVX2 and AVX-512 take blocks
+// eight and sixteen at a time, a last short group costing a full one.
+void DigestBlocksShani(const unsigned char *blocks, std::size_t count, DigestSums &sums);
+void DigestBlocksAvx2(const unsigned char *blocks, std::size_t count, DigestSums &sums);
+void DigestBlocksAvx512(const unsigned char *blocks, std::size_t count, DigestSums &sums);
+#endif
+
 // The engines this build holds whose instructions this CPU runs, portable first.
 std::span<const DigestEngine> AvailableDigestEngines();
 
