@@ -1,0 +1,81 @@
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "compatcrypt.h"
+#include "compatcrypt.hpp"
+#include "cxx/result_check.h"
+#include "support/secure_wipe.h"
+
+namespace compatcrypt::inline v1 {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// The value of a hex digit of either case, or -1.
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string to_hex(std::span<const std::byte> bytes) {
+  std::string hex;
+  hex.reserve(2 * bytes.size());
+  for (const std::byte b : bytes) {
+    const auto value = std::to_integer<unsigned>(b);
+    hex.push_back(kHexDigits[value >> 4]);
+    hex.push_back(kHexDigits[value & 15]);
+  }
+  return hex;
+}
+
+Key::Key(std::span<const std::byte, kKeySize> bytes) noexcept {
+  for (std::size_t i = 0; i < kKeySize; ++i) bytes_[i] = bytes[i];
+}
+
+Key::~Key() { SecureWipe(bytes_); }
+
+Key Key::from_password(std::string_view password) {
+  if (!cxx::FitsCLength(password.size()))
+    throw Error(COMPATCRYPT_ERROR, "password longer than 2^31 - 1 bytes");
+  std::array<std::byte, kKeySize> derived{};
+  std::int32_t derivedLen = 0;
+  const std::int32_t result = KeyGenerating(
+      reinterpret_cast<const unsigned char *>(password.data()), static_cast<std::int32_t>(password.size()),
+      reinterpret_cast<unsigned char *>(derived.data()), &derivedLen, COMPATCRYPT_MODE);
+  cxx::CheckResult(result, "KeyGenerating");
+  if (derivedLen != static_cast<std::int32_t>(kKeySize))
+    throw Error(COMPATCRYPT_ERROR, "KeyGenerating returned " + std::to_string(derivedLen) + " key bytes");
+  const Key key{derived};
+  SecureWipe(derived);
+  return key;
+}
+
+Key Key::from_hex(std::string_view hex) {
+  if (hex.size() != 2 * kKeySize)
+    throw Error(COMPATCRYPT_FAILED,
+                "key must be 32 hex digits, not " + std::to_string(hex.size()) + " characters");
+  std::array<std::byte, kKeySize> parsed{};
+  for (std::size_t i = 0; i < kKeySize; ++i) {
+    const int high = HexValue(hex[2 * i]);
+    const int low = HexValue(hex[2 * i + 1]);
+    if (high < 0 || low < 0) {
+      SecureWipe(parsed);
+      throw Error(COMPATCRYPT_FAILED, "key must be 32 hex digits: non-hex character at position " +
+                                          std::to_string(2 * i + (high < 0 ? 1 : 2)));
+    }
+    parsed[i] = static_cast<std::byte>(high << 4 | low);
+  }
+  const Key key{parsed};
+  SecureWipe(parsed);
+  return key;
+}
+
+std::string Key::to_hex() const { return compatcrypt::to_hex(bytes_); }
+
+}  // namespace compatcrypt::inline v1

@@ -1,0 +1,441 @@
+// The compatcrypt tool run as a separate process, its outputs compared with
+// the C functions: encoding and decoding, password keys, digest lines and
+// their checking, and failures that must leave no output file behind.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cxx_test_support.h"
+
+extern char **environ;
+
+namespace {
+
+using namespace compatcrypt_test;
+namespace fs = std::filesystem;
+using testing::HasSubstr;
+
+constexpr const char *kKeyHex = "8a00d5e3f1007c2b9e4d00aa11223344";
+
+// kKeyHex with a letter that is not a hex digit.
+std::string NonHexKey() {
+  std::string key = kKeyHex;
+  key[1] = 'z';
+  return key;
+}
+
+struct Outcome {
+  int status = -1;  // the exit status; -1 if the tool did not exit normally
+  std::string out;
+  std::string err;
+};
+
+struct Spawn {
+  std::vector<std::string> args;
+  std::string stdinPath = "/dev/null";
+  std::string stdoutPath = "";  // empty: captured
+  std::map<std::string, std::string> env = {};
+};
+
+std::string ReadText(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::path(testing::TempDir()) / ("compatcrypt_cli_" + std::to_string(getpid()) + "_" +
+                                            testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(work());
+    fs::create_directories(root_ / "capture");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path work() const { return root_ / "work"; }
+  std::string At(const std::string &name) const { return (work() / name).string(); }
+
+  std::string Write(const std::string &name, const Bytes &content) {
+    std::ofstream(work() / name, std::ios::binary)
+        .write(reinterpret_cast<const char *>(content.data()), static_cast<std::streamsize>(content.size()));
+    return At(name);
+  }
+  std::string Write(const std::string &name, const std::string &text) { return Write(name, AsBytes(text)); }
+
+  Bytes Read(const std::string &name) const { return AsBytes(ReadText(work() / name)); }
+
+  // The names in the work directory, temporary files included.
+  std::vector<std::string> Listing() const {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(work()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  Outcome Tool(const Spawn &spawn) {
+    const fs::path out = spawn.stdoutPath.empty() ? root_ / "capture" / "out" : fs::path(spawn.stdoutPath);
+    const fs::path err = root_ / "capture" / "err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, spawn.stdinPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+
+    std::vector<std::string> args{COMPATCRYPT_CLI};
+    args.insert(args.end(), spawn.args.begin(), spawn.args.end());
+    std::vector<char *> argv;
+    for (std::string &arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings;
+    for (char **e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
+    for (const auto &[name, value] : spawn.env) envStrings.push_back(name + "=" + value);
+    std::vector<char *> envp;
+    for (std::string &entry : envStrings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    Outcome run;
+    pid_t pid;
+    const int spawned = posix_spawn(&pid, COMPATCRYPT_CLI, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+      ADD_FAILURE() << "cannot run " << COMPATCRYPT_CLI;
+      return run;
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+    if (spawn.stdoutPath.empty()) run.out = ReadText(out);
+    run.err = ReadText(err);
+    return run;
+  }
+
+  Outcome Tool(std::vector<std::string> args) { return Tool(Spawn{.args = std::move(args)}); }
+
+  fs::path root_;
+};
+
+std::string FileDigestHex(const std::string &path, int32_t offset = 0) {
+  compatcrypt::DigestValue value{};
+  int32_t valueLen = 0;
+  EXPECT_EQ(FileDigest(reinterpret_cast<const unsigned char *>(path.c_str()), offset, U(value), &valueLen,
+                       COMPATCRYPT_MODE),
+            COMPATCRYPT_OK);
+  return compatcrypt::to_hex(value);
+}
+
+// Lengths with and without a tail, below one block, and across the tool's
+// 64 KiB read chunks.
+TEST_F(CliTest, EncodeAndDecodeEqualTheCFunctions) {
+  std::mt19937 rng(1);
+  const auto key = compatcrypt::Key::from_hex(kKeyHex);
+  for (const std::size_t length : {0u, 5u, 8u, 29u, 65536u + 3u, 200003u}) {
+    SCOPED_TRACE("length " + std::to_string(length));
+    const Bytes plain = RandomBytes(length, rng);
+    const std::string in = Write("plain.bin", plain);
+
+    Outcome run = Tool({"encode", "--key", kKeyHex, "-i", in, "-o", At("coded.bin")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Read("coded.bin"), CEncode(plain, key));
+
+    run = Tool({"decode", "--key", kKeyHex, "-i", At("coded.bin"), "-o", At("decoded.bin")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Read("decoded.bin"), plain);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"coded.bin", "decoded.bin", "plain.bin"}));
+  }
+}
+
+TEST_F(CliTest, StandardInputAndOutputAreTheDefaults) {
+  std::mt19937 rng(2);
+  const auto key = compatcrypt::Key::from_hex(kKeyHex);
+  const Bytes plain = RandomBytes(1000 + 3, rng);
+  Spawn encode{.args = {"encode", "--key", kKeyHex}, .stdinPath = Write("plain.bin", plain)};
+  const Outcome encoded = Tool(encode);
+  ASSERT_EQ(encoded.status, 0) << encoded.err;
+  EXPECT_EQ(AsBytes(encoded.out), CEncode(plain, key));
+
+  Spawn decode{.args = {"decode", "--key", kKeyHex}, .stdinPath = Write("coded.bin", AsBytes(encoded.out))};
+  const Outcome decoded = Tool(decode);
+  ASSERT_EQ(decoded.status, 0) << decoded.err;
+  EXPECT_EQ(AsBytes(decoded.out), plain);
+}
+
+// A password's key is the one EncodeKey uses: the password file's first line
+// without its newline, or the variable's value.
+TEST_F(CliTest, PasswordSourcesGiveTheEncodeKeyResult) {
+  std::mt19937 rng(3);
+  const Bytes plain = RandomBytes(77, rng);
+  const std::string password = "correct horse";
+  Bytes expected(plain.size());
+  ASSERT_EQ(EncodeKey(reinterpret_cast<const unsigned char *>(password.c_str()), U(plain),
+                      static_cast<int32_t>(plain.size()), U(expected), COMPATCRYPT_MODE),
+            COMPATCRYPT_OK);
+  const std::string in = Write("plain.bin", plain);
+  const std::string passwordFile = Write("password.txt", password + "\nsecond line\n");
+
+  const std::vector<std::vector<std::string>> sources = {{"--password-file", passwordFile},
+                                                         {"--password-env", "CC_TEST_PASSWORD"}};
+  for (const auto &source : sources) {
+    SCOPED_TRACE(source[0]);
+    Spawn encode{.args = {"encode", "-i", in, "-o", At("coded.bin")}};
+    encode.args.insert(encode.args.end(), source.begin(), source.end());
+    encode.env["CC_TEST_PASSWORD"] = password;
+    Outcome run = Tool(encode);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Read("coded.bin"), expected);
+
+    Spawn decode{.args = {"decode", "-i", At("coded.bin")}};
+    decode.args.insert(decode.args.end(), source.begin(), source.end());
+    decode.env["CC_TEST_PASSWORD"] = password;
+    run = Tool(decode);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(AsBytes(run.out), plain);
+
+    Spawn keygen{.args = {"keygen"}};
+    keygen.args.insert(keygen.args.end(), source.begin(), source.end());
+    keygen.env["CC_TEST_PASSWORD"] = password;
+    run = Tool(keygen);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, compatcrypt::Key::from_password(password).to_hex() + "\n");
+  }
+}
+
+// Reads from the terminal's master side until `until` appears (or, with an
+// empty `until`, until the other side is closed); gives up after 5 s.
+std::string ReadTerminal(int master, const std::string &until) {
+  std::string seen;
+  while (until.empty() || seen.find(until) == std::string::npos) {
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 5000) <= 0) break;
+    char buffer[256];
+    const ssize_t got = read(master, buffer, sizeof buffer);
+    if (got <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(got));
+  }
+  return seen;
+}
+
+// Without a key option the password is asked for on the terminal, and the
+// typed password is not echoed.
+TEST_F(CliTest, PasswordPromptOnATerminalDoesNotEcho) {
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(COMPATCRYPT_CLI, COMPATCRYPT_CLI, "keygen", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  const std::string prompt = ReadTerminal(master, "Password: ");
+  EXPECT_THAT(prompt, HasSubstr("Password: "));
+  const std::string typed = "hunter2\n";
+  EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  const std::string rest = ReadTerminal(master, "");
+  close(master);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(WEXITSTATUS(wstatus), 0) << rest;
+  EXPECT_THAT(rest, HasSubstr(compatcrypt::Key::from_password("hunter2").to_hex()));
+  EXPECT_THAT(rest, testing::Not(HasSubstr("hunter2")));
+}
+
+TEST_F(CliTest, DigestPrintsHexTwoSpacesAndName) {
+  std::mt19937 rng(4);
+  const std::string a = Write("a.bin", RandomBytes(57, rng));
+  const std::string b = Write("b.bin", RandomBytes(200, rng));
+
+  Outcome run = Tool({"digest", a, b});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, FileDigestHex(a) + "  " + a + "\n" + FileDigestHex(b) + "  " + b + "\n");
+
+  run = Tool({"digest", "--offset", "70", b});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, FileDigestHex(b, 70) + "  " + b + "\n");
+
+  for (const std::vector<std::string> &args : {std::vector<std::string>{"digest"}, {"digest", "-"}}) {
+    run = Tool(Spawn{.args = args, .stdinPath = b});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, FileDigestHex(b) + "  -\n");
+  }
+}
+
+TEST_F(CliTest, DigestOfAMissingFileNamesItAndGoesOn) {
+  const std::string present = Write("present.bin", "data");
+  const Outcome run = Tool({"digest", At("missing.bin"), present});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, FileDigestHex(present) + "  " + present + "\n");
+  EXPECT_THAT(run.err, HasSubstr("compatcrypt: " + At("missing.bin") + ": No such file or directory"));
+}
+
+TEST_F(CliTest, CheckReportsOkAndFailedWithTheExitStatus) {
+  const std::string a = Write("a.bin", "first file");
+  const std::string b = Write("b.bin", "second file");
+  const std::string list =
+      Write("list", FileDigestHex(a) + "  " + a + "\n" + FileDigestHex(b) + "  " + b + "\n");
+
+  Outcome run = Tool({"digest", "--check", list});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, a + ": OK\n" + b + ": OK\n");
+
+  // Upper-case hex is the same digest.
+  std::string upper = FileDigestHex(a);
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  run = Tool({"digest", "-c", Write("upper", upper + "  " + a + "\n")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, a + ": OK\n");
+
+  Write("b.bin", "second file, changed");
+  run = Tool({"digest", "--check", list});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, a + ": OK\n" + b + ": FAILED\n");
+
+  fs::remove(b);
+  run = Tool({"digest", "--check", list});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, a + ": OK\n" + b + ": FAILED open or read\n");
+  EXPECT_THAT(run.err, HasSubstr("compatcrypt: " + b + ": No such file or directory"));
+}
+
+TEST_F(CliTest, CheckRejectsListsWithoutValidLines) {
+  const std::string a = Write("a.bin", "content");
+  const std::string good = FileDigestHex(a) + "  " + a + "\n";
+  std::string nonHex = FileDigestHex(a);
+  nonHex[0] = 'g';
+  const std::vector<std::pair<const char *, std::string>> lists = {
+      {"empty list", ""},
+      {"short hex", FileDigestHex(a).substr(2) + "  " + a + "\n"},
+      {"one space", FileDigestHex(a) + " " + a + "\n"},
+      {"no name", FileDigestHex(a) + "  \n"},
+      {"non-hex digit", nonHex + "  " + a + "\n"},
+      {"bad line among good", good + "garbage\n"},
+  };
+  for (const auto &[what, text] : lists) {
+    SCOPED_TRACE(what);
+    const Outcome run = Tool({"digest", "--check", Write("list", text)});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("compatcrypt: " + At("list") + ": "));
+  }
+}
+
+// Every failure of encode and decode: a message naming what failed, a
+// non-zero status, no output file, no temporary file, and an existing
+// output file left as it was.
+TEST_F(CliTest, FailuresLeaveNoOutputFile) {
+  const std::string in = Write("plain.bin", "twenty-nine bytes of content.");
+  fs::create_directories(work() / "adir");
+  struct Case {
+    const char *what;
+    std::vector<std::string> args;
+    std::string subject;  // expected as "compatcrypt: SUBJECT: "
+  };
+  const std::string out = At("out.bin");
+  const std::string fresh = At("fresh.bin");
+  const std::vector<Case> cases = {
+      {"short key", {"encode", "--key", "00112233", "-i", in, "-o", fresh}, "--key"},
+      {"odd-length key", {"encode", "--key", std::string(kKeyHex) + "0", "-i", in, "-o", fresh}, "--key"},
+      {"non-hex key", {"decode", "--key", NonHexKey(), "-i", in, "-o", fresh}, "--key"},
+      {"bad key over existing file", {"encode", "--key", "xyz", "-i", in, "-o", out}, "--key"},
+      {"missing input",
+       {"encode", "--key", kKeyHex, "-i", At("missing.bin"), "-o", fresh},
+       At("missing.bin")},
+      {"missing input over existing file",
+       {"decode", "--key", kKeyHex, "-i", At("nope"), "-o", out},
+       At("nope")},
+      {"input is a directory", {"encode", "--key", kKeyHex, "-i", At("adir"), "-o", fresh}, At("adir")},
+      {"input is a directory over existing file",
+       {"encode", "--key", kKeyHex, "-i", At("adir"), "-o", out},
+       At("adir")},
+      {"output directory missing",
+       {"encode", "--key", kKeyHex, "-i", in, "-o", At("no/such/dir/out")},
+       At("no/such/dir/out")},
+      {"output is a directory", {"encode", "--key", kKeyHex, "-i", in, "-o", At("adir")}, At("adir")},
+      {"unset password variable",
+       {"encode", "--password-env", "CC_TEST_UNSET_VARIABLE", "-i", in, "-o", fresh},
+       "CC_TEST_UNSET_VARIABLE"},
+      {"missing password file",
+       {"encode", "--password-file", At("nofile"), "-i", in, "-o", fresh},
+       At("nofile")},
+      {"password with NUL byte",
+       {"encode", "--password-file", At("nul.txt"), "-i", in, "-o", fresh},
+       At("nul.txt")},
+      {"no key and no terminal", {"encode", "-i", in, "-o", fresh}, "key"},
+  };
+  Write("nul.txt", std::string("pass\0word\n", 10));
+  const Bytes existing = AsBytes("existing output, kept");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("out.bin", existing);
+    const std::vector<std::string> before = Listing();
+    const Outcome run = Tool(c.args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("compatcrypt: " + c.subject + ": "));
+    EXPECT_EQ(Listing(), before);
+    EXPECT_EQ(Read("out.bin"), existing);
+    EXPECT_EQ(fs::directory_iterator(work() / "adir"), fs::directory_iterator());
+  }
+}
+
+// A full device: the write error must be seen (on a flush, not only on a
+// failed fwrite) and reported, with output either through -o or stdout.
+TEST_F(CliTest, WriteFailuresAreReported) {
+  const std::string in = Write("plain.bin", Bytes(100000, std::byte{7}));
+  Outcome run = Tool({"encode", "--key", kKeyHex, "-i", in, "-o", "/dev/full"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("compatcrypt: /dev/full: No space left on device"));
+
+  Spawn toStdout{.args = {"decode", "--key", kKeyHex, "-i", in}, .stdoutPath = "/dev/full"};
+  run = Tool(toStdout);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("compatcrypt: standard output: "));
+
+  Spawn digestToStdout{.args = {"digest", in}, .stdoutPath = "/dev/full"};
+  run = Tool(digestToStdout);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("compatcrypt: standard output: "));
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwo) {
+  const std::string in = Write("plain.bin", "x");
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {},
+           {"frobnicate"},
+           {"encode", "--password", "secret", "-i", in},
+           {"encode", "--key", kKeyHex, "--password-env", "X", "-i", in},
+           {"digest", "--offset", "-1", in},
+           {"digest", "--check", in, in},
+       }) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const Outcome run = Tool(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err, "");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+  Outcome run = Tool({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string("compatcrypt ") + COMPATCRYPT_VERSION + "\n");
+  for (const char *command : {"digest", "encode", "decode", "keygen"}) {
+    run = Tool({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.out, HasSubstr(command));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// encode / decode: the input streamed in chunks through Encoder or Decoder,
+// so that the output is the one-shot encoding of the whole input however
+// large it is; and keygen.
+#include <cstdio>
+#include <vector>
+
+#include "commands.h"
+#include "compatcrypt.hpp"
+#include "failure.h"
+#include "files.h"
+#include "progress.h"
+#include "support/secure_wipe.h"
+
+namespace compatcrypt::cli {
+
+namespace {
+
+// Coded and read bytes may be plain data: cleared once written.
+void Wipe(std::vector<std::byte> &bytes) {
+  if (!bytes.empty()) SecureWipe(bytes.data(), bytes.size());
+}
+
+template <typename Coder>
+void Stream(InputFile &input, OutputFile &output, Coder &coder) {
+  Progress progress(input.Name(), input.Size());
+  std::vector<std::byte> buffer(kChunkSize);
+  for (;;) {
+    const std::size_t got = input.Read(buffer);
+    std::vector<std::byte> coded = coder.update(std::span(buffer).first(got));
+    output.Write(coded);
+    Wipe(coded);
+    progress.Advance(got);
+    if (got < buffer.size()) break;
+  }
+  std::vector<std::byte> tail = coder.finish();
+  output.Write(tail);
+  Wipe(tail);
+  Wipe(buffer);
+}
+
+}  // namespace
+
+int RunCoder(Direction direction, const CoderOptions &options) {
+  // The input first, so that a missing one is reported before a password
+  // is asked for; the key before the output, so that a bad key creates
+  // nothing.
+  InputFile input(options.input);
+  const Key key = ResolveKey(options.key, direction == Direction::kEncode);
+  OutputFile output(options.output);
+  if (direction == Direction::kEncode) {
+    Encoder encoder(key);
+    Stream(input, output, encoder);
+  } else {
+    Decoder decoder(key);
+    Stream(input, output, decoder);
+  }
+  output.Commit();
+  return 0;
+}
+
+int RunKeygen(const KeyOptions &options) {
+  const Key key = PasswordKey(options, false);
+  std::printf("%s\n", key.to_hex().c_str());
+  return 0;
+}
+
+}  // namespace compatcrypt::cli

@@ -1,0 +1,124 @@
+// compatcrypt: digests, encoding and password keys from the command line.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "commands.h"
+#include "compatcrypt.hpp"
+#include "compatcrypt_cli_version.h"
+#include "failure.h"
+#include "signals.h"
+
+namespace {
+
+using namespace compatcrypt::cli;
+
+// --key, --password-file and --password-env: one of them at most.
+void AddKeyOptions(CLI::App &command, KeyOptions &key, bool withHex) {
+  CLI::Option *file =
+      command
+          .add_option("--password-file", key.passwordFile, "Read the password from the first line of FILE")
+          ->type_name("FILE");
+  CLI::Option *env =
+      command
+          .add_option("--password-env", key.passwordEnv, "Read the password from environment variable VAR")
+          ->type_name("VAR");
+  file->excludes(env);
+  if (withHex) {
+    CLI::Option *hex =
+        command.add_option("--key", key.hex, "The 16-byte key as 32 hex digits")->type_name("HEX");
+    hex->excludes(file)->excludes(env);
+  }
+}
+
+// Standard output is checked once at the end: a digest list that could not
+// be written is a failure.
+int FinishStandardOutput(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    Report("standard output", std::ferror(stdout) ? "write error" : "flush failed");
+    return 1;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  CLI::App app{"Digests, two-key triple-DES encoding and password keys in fixed byte formats.",
+               "compatcrypt"};
+  app.set_version_flag("--version", std::string("compatcrypt ") + COMPATCRYPT_VERSION);
+  app.require_subcommand(1);
+  app.footer("Run 'compatcrypt COMMAND --help' for the options of a command.");
+  // Subcommands would inherit the footer; it belongs to the top level only.
+  const auto addCommand = [&app](const char *name, const char *description) {
+    CLI::App *command = app.add_subcommand(name, description);
+    command->footer("");
+    return command;
+  };
+
+  DigestOptions digest;
+  CLI::App *digestCommand = addCommand("digest", "Print or check the 20-byte digests of files");
+  CLI::Option *files =
+      digestCommand->add_option("files", digest.files, "Files to digest; '-' or none: standard input")
+          ->type_name("FILE");
+  // Checked as text: the unsigned conversion alone would wrap "-1".
+  const CLI::Validator wholeNumber(
+      [](std::string &text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos
+                   ? std::string()
+                   : "not a non-negative whole number: " + text;
+      },
+      "");
+  digestCommand->add_option("--offset", digest.offset, "Digest each file from byte N on")
+      ->type_name("N")
+      ->check(wholeNumber);
+  digestCommand
+      ->add_option("-c,--check", digest.checkList,
+                   "Verify the 'HEX  NAME' lines of LIST ('-': standard input)")
+      ->type_name("LIST")
+      ->excludes(files);
+
+  CoderOptions encode;
+  CLI::App *encodeCommand = addCommand("encode", "Encode a file");
+  CoderOptions decode;
+  CLI::App *decodeCommand = addCommand("decode", "Decode a file");
+  for (auto [command, options] : {std::pair{encodeCommand, &encode}, std::pair{decodeCommand, &decode}}) {
+    command->add_option("-i,--input", options->input, "Input file (default '-': standard input)")
+        ->type_name("IN");
+    command->add_option("-o,--output", options->output, "Output file (default '-': standard output)")
+        ->type_name("OUT");
+    AddKeyOptions(*command, options->key, true);
+  }
+
+  KeyOptions keygen;
+  CLI::App *keygenCommand = addCommand("keygen", "Print the key of a password in hex");
+  AddKeyOptions(*keygenCommand, keygen, false);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &error) {
+    return app.exit(error) == 0 ? 0 : 2;
+  }
+
+  InstallInterruptCleanup();
+  try {
+    int status = 0;
+    if (*digestCommand)
+      status = RunDigest(digest);
+    else if (*encodeCommand)
+      status = RunCoder(Direction::kEncode, encode);
+    else if (*decodeCommand)
+      status = RunCoder(Direction::kDecode, decode);
+    else if (*keygenCommand)
+      status = RunKeygen(keygen);
+    return FinishStandardOutput(status);
+  } catch (const Failure &failure) {
+    Report(failure.subject(), failure.what());
+  } catch (const compatcrypt::Error &error) {
+    std::fprintf(stderr, "compatcrypt: %s\n", error.what());
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "compatcrypt: %s\n", error.what());
+  }
+  return 1;
+}
