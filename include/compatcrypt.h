@@ -7,12 +7,18 @@
  * argument, `mode`, must be COMPATCRYPT_MODE (1); any other value returns
  * COMPATCRYPT_WRONG_MODE before any other argument is looked at.
  *
- * All lengths, counts and modes are 32 bits wide on every platform, so a
- * 64-bit host keeps the 32-bit layout of the original interface. Output
- * lengths (`outLen`) are written, never read: they are not capacities.
+ * All lengths, counts and modes are 32 bits wide (int32_t, uint32_t) on
+ * every platform, so one binary layout serves 32- and 64-bit hosts alike,
+ * and the digest's byte count wraps modulo 2^32 everywhere. Output lengths
+ * (`outLen`) are written, never read: they are not capacities.
  *
- * Calls may overlap in time from any number of threads: every call has its
- * own working storage and the library takes no lock.
+ * Every call has its own working storage and the library takes no lock, so
+ * calls may overlap in time from any number of threads.
+ *
+ * Secrets: keys, key schedules, derived keys, passwords, plain data and the
+ * pad that hides inputs of 1 to 7 bytes are wiped before a call returns,
+ * the stack the call used included. Cipher blocks and digests are not
+ * secret. The caller's own buffers are the caller's to wipe.
  */
 #ifndef COMPATCRYPT_H
 #define COMPATCRYPT_H
@@ -35,18 +41,25 @@
 extern "C" {
 #endif
 
-/* Result codes. 0 and positive values other than 1 are never returned. */
+/* Result codes. 0 and positive values other than 1 are never returned;
+ * each function's comment lists the codes it returns, and why. */
 #define COMPATCRYPT_OK 1
+/* The mode argument is not COMPATCRYPT_MODE; nothing else was looked at. */
 #define COMPATCRYPT_WRONG_MODE (-1)
-/* A key shorter than 16 bytes, a file that cannot be opened, positioned or
- * read, or any failure of EncodeKey / DecodeKey. */
+/* The function's own failure: a key shorter than 16 bytes (EncodeFunction,
+ * DecodeFunction), a file that cannot be opened, positioned or read
+ * (FileDigest), any failure of EncodeKey and DecodeKey. */
 #define COMPATCRYPT_FAILED (-2)
-/* A failure caught during the work: a null pointer where bytes are read or
+/* An argument that cannot be used: a null pointer where bytes are read or
  * written, a negative MessageDigest length. */
 #define COMPATCRYPT_ERROR (-3)
 
 /* The only accepted mode argument. */
 #define COMPATCRYPT_MODE 1u
+
+/* The sizes of a digest and of a cipher key. */
+#define COMPATCRYPT_DIGEST_BYTES 20
+#define COMPATCRYPT_KEY_BYTES 16
 
 /*
  * Encodes `dataLen` bytes of `data` into `dataLen` bytes at `out` under the
@@ -56,22 +69,23 @@ extern "C" {
  * last block of r bytes is XORed with the first r bytes of the first cipher
  * block; inputs of 1 to 7 bytes are XORed with the encryption of the zero
  * block. `out` may be `data`. dataLen <= 0 writes nothing and returns 1.
- * Returns 1, -1 (mode), -2 (keyLen < 16), -3 (null pointer).
+ * Returns 1; -1 (mode); -2 (keyLen < 16, checked before anything else);
+ * -3 (null `key`, or null `data` or `out` with dataLen > 0).
  */
 COMPATCRYPT_API int32_t EncodeFunction(const unsigned char *data, int32_t dataLen,
                                        const unsigned char *key, int32_t keyLen,
                                        unsigned char *out, uint32_t mode);
 
 /* The inverse of EncodeFunction for every length; `out` may be `data`.
- * Returns 1, -1 (mode), -2 (keyLen < 16), -3 (null pointer). */
+ * Returns the same codes as EncodeFunction. */
 COMPATCRYPT_API int32_t DecodeFunction(const unsigned char *data, int32_t dataLen,
                                        const unsigned char *key, int32_t keyLen,
                                        unsigned char *out, uint32_t mode);
 
 /*
  * Writes the 20-byte digest of `dataLen` bytes of `data` to `out` and sets
- * *outLen to 20. Returns 1, -1 (mode), -3 (negative dataLen, null `out` or
- * `outLen`, null `data` with dataLen > 0).
+ * *outLen to 20. Returns 1; -1 (mode); -3 (negative dataLen, null `data`
+ * with dataLen > 0, null `out` or `outLen`; nothing read or written).
  */
 COMPATCRYPT_API int32_t MessageDigest(const unsigned char *data, int32_t dataLen,
                                       unsigned char *out, int32_t *outLen, uint32_t mode);
@@ -80,8 +94,10 @@ COMPATCRYPT_API int32_t MessageDigest(const unsigned char *data, int32_t dataLen
  * Writes the 20-byte digest of the bytes of the file named by the
  * NUL-terminated `path`, from byte `offset` to its end, to `out` and sets
  * *outLen to 20. An offset at or past the end digests zero bytes.
- * Returns 1, -1 (mode), -2 (null path, file cannot be opened, negative
- * offset, read error, directory; nothing written), -3 (null `out`/`outLen`).
+ * Returns 1; -1 (mode); -2 (null `path`, a file that cannot be opened, a
+ * negative offset or one that cannot be positioned (a pipe), a read error
+ * (a directory, an I/O error); nothing written); -3 (null `out` or
+ * `outLen`, reported only once the file has been opened and positioned).
  */
 COMPATCRYPT_API int32_t FileDigest(const unsigned char *path, int32_t offset, unsigned char *out,
                                    int32_t *outLen, uint32_t mode);
@@ -89,21 +105,22 @@ COMPATCRYPT_API int32_t FileDigest(const unsigned char *path, int32_t offset, un
 /*
  * Derives the 16-byte cipher key of `passwordLen` bytes of `password` (any
  * byte values; a negative length counts as 0) into `out` and sets *outLen
- * to 16. Returns 1, -1 (mode), -3 (null `out`/`outLen`, null `password`
- * with passwordLen > 0).
+ * to 16. Returns 1; -1 (mode); -3 (null `password` with passwordLen > 0,
+ * null `out` or `outLen`).
  */
 COMPATCRYPT_API int32_t KeyGenerating(const unsigned char *password, int32_t passwordLen,
                                       unsigned char *out, int32_t *outLen, uint32_t mode);
 
 /*
  * EncodeFunction under the key KeyGenerating derives from the NUL-terminated
- * `password`. Returns 1, -1 (mode), -2 (null pointer or any failure).
+ * `password`. dataLen <= 0 writes nothing and returns 1. Returns 1; -1
+ * (mode); -2 (null `password`, null `data` or `out` with dataLen > 0).
  */
 COMPATCRYPT_API int32_t EncodeKey(const unsigned char *password, const unsigned char *data,
                                   int32_t dataLen, unsigned char *out, uint32_t mode);
 
 /* DecodeFunction under the key of the NUL-terminated `password`.
- * Returns 1, -1 (mode), -2 (null pointer or any failure). */
+ * Returns the same codes as EncodeKey. */
 COMPATCRYPT_API int32_t DecodeKey(const unsigned char *password, const unsigned char *data,
                                   int32_t dataLen, unsigned char *out, uint32_t mode);
 

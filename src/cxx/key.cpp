@@ -2,10 +2,10 @@
 #include <string>
 #include <string_view>
 
-#include "compatcrypt.h"
 #include "compatcrypt.hpp"
-#include "cxx/result_check.h"
+#include "keys/password_key.h"
 #include "support/secure_wipe.h"
+#include "support/stack_burn.h"
 
 namespace compatcrypt::inline v1 {
 
@@ -41,33 +41,27 @@ Key::Key(std::span<const std::byte, kKeySize> bytes) noexcept {
 Key::~Key() { SecureWipe(bytes_); }
 
 Key Key::from_password(std::string_view password) {
-  if (!cxx::FitsCLength(password.size()))
-    throw Error(COMPATCRYPT_ERROR, "password longer than 2^31 - 1 bytes");
-  std::array<std::byte, kKeySize> derived{};
-  std::int32_t derivedLen = 0;
-  const std::int32_t result = KeyGenerating(
-      reinterpret_cast<const unsigned char *>(password.data()), static_cast<std::int32_t>(password.size()),
-      reinterpret_cast<unsigned char *>(derived.data()), &derivedLen, COMPATCRYPT_MODE);
-  cxx::CheckResult(result, "KeyGenerating");
-  if (derivedLen != static_cast<std::int32_t>(kKeySize))
-    throw Error(COMPATCRYPT_ERROR, "KeyGenerating returned " + std::to_string(derivedLen) + " key bytes");
-  const Key key{derived};
+  std::array<uint8_t, kKeySize> derived{};
+  RunAndBurn([&] {
+    keys::DerivePasswordKey({reinterpret_cast<const uint8_t *>(password.data()), password.size()}, derived);
+    return 0;
+  });
+  const Key key{std::as_bytes(std::span(derived))};
   SecureWipe(derived);
   return key;
 }
 
 Key Key::from_hex(std::string_view hex) {
   if (hex.size() != 2 * kKeySize)
-    throw Error(COMPATCRYPT_FAILED,
-                "key must be 32 hex digits, not " + std::to_string(hex.size()) + " characters");
+    throw Error(result::failed, "key must be 32 hex digits, not " + std::to_string(hex.size()) + " characters");
   std::array<std::byte, kKeySize> parsed{};
   for (std::size_t i = 0; i < kKeySize; ++i) {
     const int high = HexValue(hex[2 * i]);
     const int low = HexValue(hex[2 * i + 1]);
     if (high < 0 || low < 0) {
       SecureWipe(parsed);
-      throw Error(COMPATCRYPT_FAILED, "key must be 32 hex digits: non-hex character at position " +
-                                          std::to_string(2 * i + (high < 0 ? 1 : 2)));
+      throw Error(result::failed, "key must be 32 hex digits: non-hex character at position " +
+                                      std::to_string(2 * i + (high < 0 ? 1 : 2)));
     }
     parsed[i] = static_cast<std::byte>(high << 4 | low);
   }

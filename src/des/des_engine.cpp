@@ -13,7 +13,6 @@ void DesKeySchedule(uint64_t key, DesSubkeys &subkeys) {
     rows[2 * m] = &kKeyNibbles.high[m][(key >> (60 - 8 * m)) & 15];
     rows[2 * m + 1] = &kKeyNibbles.low[m][(key >> (57 - 8 * m)) & 7];
   }
-#if defined(__GNUC__)
   // Two words to a vector register: the sum stays in registers (no copy of
   // the schedule on the stack) and is stored once.
   typedef uint64_t Pair __attribute__((vector_size(16)));
@@ -29,11 +28,6 @@ void DesKeySchedule(uint64_t key, DesSubkeys &subkeys) {
     }
   }
   __builtin_memcpy(subkeys.words.data(), sum, sizeof sum);
-#else
-  subkeys.words = rows[0]->subkeys;
-  for (int n = 1; n < 16; ++n)
-    for (int r = 0; r < 16; ++r) subkeys.words[r] ^= rows[n]->subkeys[r];
-#endif
 }
 
 void DesBlock(const unsigned char *key, const unsigned char *input, unsigned char *output, int decrypt) {

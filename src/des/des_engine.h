@@ -40,7 +40,7 @@ void DesKeySchedule(uint64_t key, DesSubkeys &subkeys);
 
 // Exchanges the bits of `a` selected by `mask` << `shift` with the bits of
 // `b` selected by `mask`.
-inline void SwapBits(uint32_t &a, uint32_t &b, int shift, uint32_t mask) {
+constexpr void SwapBits(uint32_t &a, uint32_t &b, int shift, uint32_t mask) {
   const uint32_t t = ((a >> shift) ^ b) & mask;
   b ^= t;
   a ^= t << shift;
@@ -48,7 +48,7 @@ inline void SwapBits(uint32_t &a, uint32_t &b, int shift, uint32_t mask) {
 
 // The initial permutation IP as five exchanges of bit groups between the two
 // halves; `left` and `right` enter as the block's high and low words.
-inline void InitialPermutation(uint32_t &left, uint32_t &right) {
+constexpr void InitialPermutation(uint32_t &left, uint32_t &right) {
   SwapBits(left, right, 4, 0x0F0F0F0Fu);
   SwapBits(left, right, 16, 0x0000FFFFu);
   SwapBits(right, left, 2, 0x33333333u);
@@ -57,7 +57,7 @@ inline void InitialPermutation(uint32_t &left, uint32_t &right) {
 }
 
 // IP^-1: the same exchanges in reverse order.
-inline void FinalPermutation(uint32_t &left, uint32_t &right) {
+constexpr void FinalPermutation(uint32_t &left, uint32_t &right) {
   SwapBits(left, right, 1, 0x55555555u);
   SwapBits(right, left, 8, 0x00FF00FFu);
   SwapBits(right, left, 2, 0x33333333u);
@@ -65,15 +65,59 @@ inline void FinalPermutation(uint32_t &left, uint32_t &right) {
   SwapBits(left, right, 4, 0x0F0F0F0Fu);
 }
 
+// The exchanges above, and the wide form of R, are checked against the
+// FIPS 46-3 tables bit by bit at compile time: all three maps are linear, so
+// agreeing on every single-bit input is agreeing everywhere.
+namespace table_checks {
+
+// Output bit i (1-based from the most significant) is input bit table[i - 1].
+template <std::size_t N>
+constexpr uint64_t PermuteByTable(uint64_t block, const std::array<uint8_t, N> &table) {
+  uint64_t out = 0;
+  for (std::size_t i = 0; i < N; ++i) out |= ((block >> (64 - table[i])) & 1) << (63 - i);
+  return out;
+}
+
+template <bool Final>
+constexpr bool ExchangesMatchTable() {
+  for (int bit = 0; bit < 64; ++bit) {
+    const uint64_t block = uint64_t{1} << bit;
+    uint32_t left = static_cast<uint32_t>(block >> 32);
+    uint32_t right = static_cast<uint32_t>(block);
+    if (Final)
+      FinalPermutation(left, right);
+    else
+      InitialPermutation(left, right);
+    const uint64_t expected = PermuteByTable(block, Final ? kFinalPermutation : kInitialPermutation);
+    if (((uint64_t{left} << 32) | right) != expected) return false;
+  }
+  return true;
+}
+
+// Box g's six input bits, as the S-box tables index them (first bit most
+// significant), sit in the low bits of byte kBoxByte[g] of the wide form.
+constexpr bool WideFormIsExpansion() {
+  for (int bit = 0; bit < 32; ++bit) {
+    const uint32_t r = uint32_t{1} << bit;
+    const uint64_t wide = Widen(r);
+    for (int g = 0; g < 8; ++g) {
+      uint64_t expected = 0;
+      for (int k = 0; k < 6; ++k) expected |= uint64_t{(r >> (32 - kExpansion[6 * g + k])) & 1} << (5 - k);
+      if (((wide >> (8 * kBoxByte[g])) & 63) != expected) return false;
+    }
+  }
+  return true;
+}
+
+static_assert(ExchangesMatchTable<false>(), "InitialPermutation differs from IP");
+static_assert(ExchangesMatchTable<true>(), "FinalPermutation differs from IP^-1");
+static_assert(WideFormIsExpansion(), "the wide form differs from the expansion E");
+
+}  // namespace table_checks
+
 // An empty asm that claims to change `x`: the compiler must materialise the
 // value as it stands, so it cannot reassociate the XORs around it.
-inline void Materialise(uint64_t &x) {
-#if defined(__GNUC__)
-  __asm__("" : "+r"(x));
-#else
-  (void)x;
-#endif
-}
+inline void Materialise(uint64_t &x) { __asm__("" : "+r"(x)); }
 
 // One wide round on the S-box input `x` (the wide R XOR the subkey) and
 // `lk` (L XOR the next subkey): returns (L ^ f) ^ K', the next round's S-box
@@ -116,9 +160,7 @@ inline void WideRounds(uint64_t (&left)[N], uint64_t (&right)[N], const DesSubke
   const uint64_t *k = subkeys.words.data();
   uint64_t x[N];
   for (int n = 0; n < N; ++n) x[n] = right[n] ^ k[Decrypt ? 15 : 0];
-#if defined(__GNUC__)
 #pragma GCC unroll 16
-#endif
   for (int i = 0; i < 16; ++i) {
     // After the last round there is no next subkey: K' = 0.
     const uint64_t next = i < 15 ? k[Decrypt ? 14 - i : i + 1] : 0;

@@ -1,6 +1,5 @@
-// Two-key triple DES (encrypt, decrypt, encrypt; the outer key first and
-// last) and the encoded-buffer format built on it: CBC from a zero IV over
-// the full 8-byte blocks, the output exactly as long as the input.
+// Two-key triple DES: encrypt, decrypt, encrypt, the outer key first and
+// last, on blocks held in the engine's wide form.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +17,7 @@ struct TripleDesKeys {
   DesSubkeys middle;
 };
 
-void ScheduleTripleDesKeys(const unsigned char *key, TripleDesKeys &keys);
+void ScheduleTripleDesKeys(const uint8_t *key, TripleDesKeys &keys);
 
 // A block through IP into wide halves, and back out through IP^-1.
 inline void EnterWide(uint64_t block, uint64_t &left, uint64_t &right) {
@@ -61,22 +60,5 @@ inline uint64_t TripleDesDecrypt(uint64_t block, const TripleDesKeys &keys) {
   TripleWideRounds<true, 1>(left, right, keys);
   return LeaveWide(left[0], right[0]);
 }
-
-// One triple-DES block under three keys, each read by the key rule:
-// encrypting gives E(key3, D(key2, E(key1, input))), decrypting
-// D(key1, E(key2, D(key3, input))). `output` may be `input`.
-void TripleDesBlock(const unsigned char *key1, const unsigned char *key2, const unsigned char *key3,
-                    const unsigned char *input, unsigned char *output, int decrypt);
-
-// The encoded-buffer format over `length` bytes. Full blocks are chained
-// (CBC, zero IV); a partial last block of r bytes is XORed with the first r
-// bytes of the first cipher block. An input of 1 to 7 bytes, which has no
-// cipher block, is XORed with the encryption of the zero block instead, so
-// that it never comes out in plain and decoding still undoes encoding.
-// `out` may be `data` at every length.
-void EncodeBuffer(const unsigned char *data, std::size_t length, const TripleDesKeys &keys,
-                  unsigned char *out);
-void DecodeBuffer(const unsigned char *data, std::size_t length, const TripleDesKeys &keys,
-                  unsigned char *out);
 
 }  // namespace compatcrypt::des

@@ -8,11 +8,7 @@
 // out-of-line copy built with these flags can stand in for a portable one.
 #include "digest/digest_engine.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-
 #include <immintrin.h>
-
-#include <cstring>
 
 #include "digest/digest_constants.h"
 
@@ -21,8 +17,6 @@ namespace compatcrypt::digest_core {
 namespace {
 
 constexpr std::size_t kLanes = 8;
-// Taken at compile time: a run-time std::array access could leave an
-// out-of-line copy of its operator built with this file's flags.
 constexpr uint32_t kA = kInitialWords[0], kB = kInitialWords[1], kC = kInitialWords[2], kD = kInitialWords[3],
                    kE = kInitialWords[4];
 
@@ -114,7 +108,7 @@ inline uint32_t SumLanes(__m256i x) {
 
 }  // namespace
 
-void DigestBlocksAvx2(const unsigned char *blocks, std::size_t count, DigestSums &sums) {
+void DigestBlocksAvx2(const uint8_t *blocks, std::size_t count, uint32_t sums[5]) {
   // Lane sums over all groups, reduced once at the end.
   Lanes total{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
               _mm256_setzero_si256()};
@@ -135,18 +129,12 @@ void DigestBlocksAvx2(const unsigned char *blocks, std::size_t count, DigestSums
     count -= used;
   }
 
-  // The sums go through memcpy, not std::array's inline members (see top).
-  static_assert(sizeof(DigestSums) == 20);
-  uint32_t s[5];
-  std::memcpy(s, &sums, sizeof s);
-  s[0] += SumLanes(total.a);
-  s[1] += SumLanes(total.b);
-  s[2] += SumLanes(total.c);
-  s[3] += SumLanes(total.d);
-  s[4] += SumLanes(total.e);
-  std::memcpy(&sums, s, sizeof s);
+  sums[0] += SumLanes(total.a);
+  sums[1] += SumLanes(total.b);
+  sums[2] += SumLanes(total.c);
+  sums[3] += SumLanes(total.d);
+  sums[4] += SumLanes(total.e);
 }
 
 }  // namespace compatcrypt::digest_core
 
-#endif

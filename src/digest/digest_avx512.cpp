@@ -9,8 +9,6 @@
 // out-of-line copy built with these flags can stand in for a portable one.
 #include "digest/digest_engine.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12's AVX-512 intrinsics start from a deliberately undefined vector,
 // which its own uninitialized checks then report.
@@ -20,8 +18,6 @@
 
 #include <immintrin.h>
 
-#include <cstring>
-
 #include "digest/digest_constants.h"
 
 namespace compatcrypt::digest_core {
@@ -29,8 +25,6 @@ namespace compatcrypt::digest_core {
 namespace {
 
 constexpr std::size_t kLanes = 16;
-// Taken at compile time: a run-time std::array access could leave an
-// out-of-line copy of its operator built with this file's flags.
 constexpr uint32_t kA = kInitialWords[0], kB = kInitialWords[1], kC = kInitialWords[2], kD = kInitialWords[3],
                    kE = kInitialWords[4];
 
@@ -124,7 +118,7 @@ inline uint32_t SumLanes(__m512i x) {
 
 }  // namespace
 
-void DigestBlocksAvx512(const unsigned char *blocks, std::size_t count, DigestSums &sums) {
+void DigestBlocksAvx512(const uint8_t *blocks, std::size_t count, uint32_t sums[5]) {
   // Lane sums over all groups, reduced once at the end.
   Lanes total{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
               _mm512_setzero_si512()};
@@ -144,18 +138,12 @@ void DigestBlocksAvx512(const unsigned char *blocks, std::size_t count, DigestSu
     count -= used;
   }
 
-  // The sums go through memcpy, not std::array's inline members (see top).
-  static_assert(sizeof(DigestSums) == 20);
-  uint32_t s[5];
-  std::memcpy(s, &sums, sizeof s);
-  s[0] += SumLanes(total.a);
-  s[1] += SumLanes(total.b);
-  s[2] += SumLanes(total.c);
-  s[3] += SumLanes(total.d);
-  s[4] += SumLanes(total.e);
-  std::memcpy(&sums, s, sizeof s);
+  sums[0] += SumLanes(total.a);
+  sums[1] += SumLanes(total.b);
+  sums[2] += SumLanes(total.c);
+  sums[3] += SumLanes(total.d);
+  sums[4] += SumLanes(total.e);
 }
 
 }  // namespace compatcrypt::digest_core
 
-#endif

@@ -1,141 +1,111 @@
-// The one place that picks the digest engine: the first time a digest runs,
-// the fastest engine the CPU supports is chosen and kept. The x86 engines
-// live in files of their own built with their instruction-set flags; this
-// file is built without them and calls one only after checking the CPU.
-#include <array>
+#include "digest/digest_dispatch.h"
+
 #include <atomic>
-#include <cstdint>
 
 #include "digest/digest_constants.h"
-#include "digest/digest_engine.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
-#endif
+#include "support/cpu_features.h"
 
 namespace compatcrypt::digest_core {
 
 namespace {
 
-struct Candidate {
+struct Entry {
   DigestEngine engine;
-  bool (*supported)();
+  bool (*runs)(const CpuFeatures &);
 };
 
-bool Always() { return true; }
+// The dispatch table, slowest first: the last entry the CPU runs takes the
+// bulk of every run. Measured on a Xeon with all four engines, in GiB/s at
+// 1 MiB: portable 0.5, SHA-NI 2.0, AVX2 3.3, AVX-512 7.0 (elsewhere SHA-NI
+// has beaten AVX2). Re-measure with
+//   build/bench/compatcrypt_bench --benchmark_filter='DigestEngine/'
+constexpr Entry kTable[] = {
+    {{"portable", DigestBlocksPortable, 1}, [](const CpuFeatures &) { return true; }},
+#if COMPATCRYPT_ENGINE_SHANI
+    {{"shani", DigestBlocksShani, 1}, [](const CpuFeatures &cpu) { return cpu.sha; }},
+#endif
+#if COMPATCRYPT_ENGINE_AVX2
+    {{"avx2", DigestBlocksAvx2, 8}, [](const CpuFeatures &cpu) { return cpu.avx2; }},
+#endif
+#if COMPATCRYPT_ENGINE_AVX512
+    {{"avx512", DigestBlocksAvx512, 16}, [](const CpuFeatures &cpu) { return cpu.avx512f; }},
+#endif
+};
+constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];
 
-#if defined(__x86_64__) || defined(__i386__)
-
-// The register state the OS saves across context switches (XCR0); zero
-// when the OS has not enabled XSAVE, where XGETBV itself would fault.
-uint64_t SavedRegisterState() {
-  unsigned a, b, c, d;
-  if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & (1u << 27)) == 0) return 0;  // OSXSAVE
-  uint32_t low, high;
-  __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-  return (uint64_t{high} << 32) | low;
-}
-
-// An instruction set is usable only if the CPU has it and the OS saves its
-// registers. The CPU bits come from __builtin_cpu_supports; the OS side is
-// checked here as well rather than relying on that one to do it.
-constexpr uint64_t kSseAvxState = 0x6;   // XMM and YMM upper halves
-constexpr uint64_t kAvx512State = 0xE6;  // and opmask, ZMM upper halves, ZMM16-31
-
-bool HasShani() {
-  __builtin_cpu_init();
-  unsigned a, b, c, d;
-  // CPUID.(7,0):EBX bit 29; SSE4.1 for the loads and lane arithmetic.
-  return __builtin_cpu_supports("sse4.1") && __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 &&
-         (b & (1u << 29)) != 0;
-}
-
-bool HasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && (SavedRegisterState() & kSseAvxState) == kSseAvxState;
-}
-
-// -mavx512f lets the compiler use AVX2 as well, so both are required.
-bool HasAvx512() {
-  __builtin_cpu_init();
-  return HasAvx2() && __builtin_cpu_supports("avx512f") &&
-         (SavedRegisterState() & kAvx512State) == kAvx512State;
-}
-
-// A wide pass costs the same for one block as for all its lanes, and one
-// pass of eight (AVX2) or sixteen (AVX-512) lanes takes about as long as
-// five blocks on SHA-NI: shorter runs, such as the one or two blocks of a
-// short message or the blocks left over after whole passes, go to SHA-NI
-// where the CPU has it.
+// Short runs: a wide pass costs the same for one block as for all its
+// lanes, and one pass of AVX2 or AVX-512 takes about as long as five blocks
+// on SHA-NI. So a rest of fewer than kShortRun blocks after whole passes (a
+// short message's one or two closing blocks among them) goes to SHA-NI
+// where the CPU has it. Re-measure with the filter 'DigestEngine/.*/[1-9]$'.
 constexpr std::size_t kShortRun = 5;
 
-bool ShortRunsOnShani() {
-  static const bool shani = HasShani();
-  return shani;
-}
-
-template <DigestBlocksFunction Wide, std::size_t Lanes>
-void WideThenShort(const unsigned char *blocks, std::size_t count, DigestSums &sums) {
-  const std::size_t rest = count % Lanes;
-  if (rest >= kShortRun || !ShortRunsOnShani()) {
-    Wide(blocks, count, sums);
-    return;
-  }
-  if (count != rest) Wide(blocks, count - rest, sums);
-  if (rest != 0) DigestBlocksShani(blocks + (count - rest) * kBlockSize, rest, sums);
-}
-
-#endif
-
-// Slowest first; the last supported one becomes the default. Measured on a
-// Xeon with all four, in GiB/s: SHA-NI about 2.0, AVX2 3.3, AVX-512 7.0.
-constexpr std::array kCandidates = {
-    Candidate{{"portable", DigestBlocksPortable}, Always},
-#if defined(__x86_64__) || defined(__i386__)
-    Candidate{{"shani", DigestBlocksShani}, HasShani},
-    Candidate{{"avx2", WideThenShort<DigestBlocksAvx2, 8>}, HasAvx2},
-    Candidate{{"avx512", WideThenShort<DigestBlocksAvx512, 16>}, HasAvx512},
-#endif
+struct Route {
+  const DigestEngine *bulk;
+  const DigestEngine *shortRuns;  // null: the bulk engine takes every block
 };
 
-struct EngineList {
-  std::array<DigestEngine, kCandidates.size()> engines{};
+struct Available {
+  DigestEngine engines[kTableSize];
   std::size_t count = 0;
+  Route alone[kTableSize];  // each engine taking every block itself
+  Route best;               // the default
 };
 
-const EngineList &Engines() {
-  static const EngineList list = [] {
-    EngineList probed;
-    for (const Candidate &candidate : kCandidates)
-      if (candidate.supported()) probed.engines[probed.count++] = candidate.engine;
-    return probed;
+const Available &Engines() {
+  static const Available available = [] {
+    Available list{};
+    const DigestEngine *shani = nullptr;
+    for (const Entry &entry : kTable) {
+      if (!entry.runs(Cpu())) continue;
+      list.engines[list.count] = entry.engine;
+      if (std::string_view(entry.engine.name) == "shani") shani = &list.engines[list.count];
+      ++list.count;
+    }
+    for (std::size_t i = 0; i < list.count; ++i) list.alone[i] = {&list.engines[i], nullptr};
+    const DigestEngine *bulk = &list.engines[list.count - 1];
+    list.best = {bulk, bulk->lanes > 1 ? shani : nullptr};
+    return list;
   }();
-  return list;
+  return available;
 }
 
-std::atomic<const DigestEngine *> &ActiveSlot() {
-  static std::atomic<const DigestEngine *> active{&Engines().engines[Engines().count - 1]};
-  return active;
+std::atomic<const Route *> &CurrentRoute() {
+  static std::atomic<const Route *> route{&Engines().best};
+  return route;
 }
 
 }  // namespace
 
-std::span<const DigestEngine> AvailableDigestEngines() { return {Engines().engines.data(), Engines().count}; }
+std::span<const DigestEngine> AvailableDigestEngines() { return {Engines().engines, Engines().count}; }
 
-const DigestEngine &ActiveDigestEngine() { return *ActiveSlot().load(std::memory_order_relaxed); }
+const DigestEngine &ActiveDigestEngine() { return *CurrentRoute().load(std::memory_order_relaxed)->bulk; }
 
 bool UseDigestEngine(std::string_view name) {
-  for (const DigestEngine &engine : AvailableDigestEngines()) {
-    if (engine.name == name) {
-      ActiveSlot().store(&engine, std::memory_order_relaxed);
+  const Available &list = Engines();
+  if (name.empty()) {
+    CurrentRoute().store(&list.best, std::memory_order_relaxed);
+    return true;
+  }
+  for (std::size_t i = 0; i < list.count; ++i) {
+    if (list.engines[i].name == name) {
+      CurrentRoute().store(&list.alone[i], std::memory_order_relaxed);
       return true;
     }
   }
   return false;
 }
 
-void DigestBlocks(const unsigned char *blocks, std::size_t count, DigestSums &sums) {
-  ActiveDigestEngine().blocks(blocks, count, sums);
+void DigestBlocks(const uint8_t *blocks, std::size_t count, uint32_t sums[5]) {
+  if (count == 0) return;
+  const Route &route = *CurrentRoute().load(std::memory_order_relaxed);
+  const std::size_t rest = count % route.bulk->lanes;
+  if (route.shortRuns == nullptr || rest == 0 || rest >= kShortRun) {
+    route.bulk->blocks(blocks, count, sums);
+    return;
+  }
+  if (count != rest) route.bulk->blocks(blocks, count - rest, sums);
+  route.shortRuns->blocks(blocks + (count - rest) * kBlockSize, rest, sums);
 }
 
 }  // namespace compatcrypt::digest_core

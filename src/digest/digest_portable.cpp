@@ -3,7 +3,7 @@
 
 namespace compatcrypt::digest_core {
 
-void DigestBlocksPortable(const unsigned char *blocks, std::size_t count, DigestSums &sums) {
+void DigestBlocksPortable(const uint8_t *blocks, std::size_t count, uint32_t sums[5]) {
   for (std::size_t i = 0; i < count; ++i) {
     DigestState state{kInitialWords[0], kInitialWords[1], kInitialWords[2], kInitialWords[3],
                       kInitialWords[4]};

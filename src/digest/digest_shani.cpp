@@ -8,11 +8,7 @@
 // out-of-line copy built with these flags can stand in for a portable one.
 #include "digest/digest_engine.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-
 #include <immintrin.h>
-
-#include <cstring>
 
 #include "digest/digest_constants.h"
 
@@ -81,23 +77,17 @@ constexpr std::size_t kWidth = 4;
 
 }  // namespace
 
-void DigestBlocksShani(const unsigned char *blocks, std::size_t count, DigestSums &sums) {
-  // The sums go through memcpy, not std::array's inline members (see top).
-  static_assert(sizeof(DigestSums) == 20);
-  uint32_t s[5];
-  std::memcpy(s, &sums, sizeof s);
-  __m128i sumAbcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s)), 0x1B);
-  __m128i sumE = _mm_set_epi32(static_cast<int>(s[4]), 0, 0, 0);
+void DigestBlocksShani(const uint8_t *blocks, std::size_t count, uint32_t sums[5]) {
+  __m128i sumAbcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(sums)), 0x1B);
+  __m128i sumE = _mm_set_epi32(static_cast<int>(sums[4]), 0, 0, 0);
 
   for (; count >= kWidth; count -= kWidth, blocks += kWidth * kBlockSize)
     Blocks<kWidth>(blocks, sumAbcd, sumE);
   for (; count != 0; --count, blocks += kBlockSize) Blocks<1>(blocks, sumAbcd, sumE);
 
-  _mm_storeu_si128(reinterpret_cast<__m128i *>(s), _mm_shuffle_epi32(sumAbcd, 0x1B));
-  s[4] = static_cast<uint32_t>(_mm_extract_epi32(sumE, 3));
-  std::memcpy(&sums, s, sizeof s);
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(sums), _mm_shuffle_epi32(sumAbcd, 0x1B));
+  sums[4] = static_cast<uint32_t>(_mm_extract_epi32(sumE, 3));
 }
 
 }  // namespace compatcrypt::digest_core
 
-#endif

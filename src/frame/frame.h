@@ -1,12 +1,13 @@
-// The common frame of the seven exports: the mode check, an optional
-// precondition that is reported outside the guard, and the guard that turns
-// any failure raised during the work into the export's failure code.
+// The frame every export shares: the mode check, the result codes, and the
+// run of the work after the export's own argument checks (plain early
+// returns in each export), with the stack below it burnt afterwards and a
+// backstop that turns anything thrown into the export's failure code.
 #pragma once
 
 #include <cstdint>
-#include <utility>
 
 #include "compatcrypt.h"
+#include "support/stack_burn.h"
 
 namespace compatcrypt::frame {
 
@@ -15,43 +16,22 @@ inline constexpr int32_t kWrongMode = COMPATCRYPT_WRONG_MODE;
 inline constexpr int32_t kFailed = COMPATCRYPT_FAILED;
 inline constexpr int32_t kError = COMPATCRYPT_ERROR;
 
-// Raised inside the work when an argument cannot be used (a null pointer
-// where bytes are read or written). The guard maps it, like any other
-// failure, to the export's failure code.
-struct UnusableArgument {};
+// Checked before any other argument is looked at.
+inline bool ModeAccepted(uint32_t mode) { return mode == COMPATCRYPT_MODE; }
 
-inline void Require(bool condition) {
-  if (!condition) throw UnusableArgument{};
-}
-
-// A pointer that `count` bytes are read from or written to must not be
-// null; with nothing to touch, any pointer will do.
-inline void RequireBytes(const void *pointer, int64_t count) {
-  Require(count <= 0 || pointer != nullptr);
-}
-
-// Precondition that always lets the work run.
-inline int32_t NoPrecheck() noexcept { return kOk; }
-
-// Runs one export: `mode` first, then `precheck` (a result other than kOk is
-// returned as it stands, nothing touched), then `work` inside the guard.
-// `work` returns the export's result code; anything it throws becomes
-// `failure`. Nothing propagates out of an export.
-template <typename Precheck, typename Work>
-int32_t RunExport(uint32_t mode, int32_t failure, Precheck &&precheck, Work &&work) noexcept {
-  if (mode != COMPATCRYPT_MODE) return kWrongMode;
-  const int32_t checked = std::forward<Precheck>(precheck)();
-  if (checked != kOk) return checked;
-  try {
-    return std::forward<Work>(work)();
-  } catch (...) {
-    return failure;
-  }
-}
-
+// Runs `work` (which returns the result code) in a frame of its own, then
+// burns the stack it used. The core raises nothing; should anything be
+// thrown all the same, it becomes `failure` and never leaves the export.
 template <typename Work>
-int32_t RunExport(uint32_t mode, int32_t failure, Work &&work) noexcept {
-  return RunExport(mode, failure, NoPrecheck, std::forward<Work>(work));
+int32_t Run(int32_t failure, Work &&work) noexcept {
+  int32_t result = failure;
+  try {
+    result = RunInOwnFrame(work);
+  } catch (...) {
+    result = failure;
+  }
+  BurnStack();
+  return result;
 }
 
 }  // namespace compatcrypt::frame

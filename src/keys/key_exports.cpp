@@ -1,9 +1,10 @@
-// KeyGenerating, EncodeKey and DecodeKey. The password-keyed exports run the
-// buffer exports in-process under the derived key, with mode 1, and turn any
-// result but success into their own failure code.
+// KeyGenerating, EncodeKey and DecodeKey: argument checks, then the key
+// derivation and, for the password-keyed coding, one pass of the codec
+// stream under the derived key.
 #include <cstring>
 
 #include "compatcrypt.h"
+#include "des/codec_stream.h"
 #include "frame/frame.h"
 #include "keys/password_key.h"
 #include "support/secure_wipe.h"
@@ -12,31 +13,37 @@ using namespace compatcrypt;
 
 extern "C" int32_t KeyGenerating(const unsigned char *password, int32_t passwordLen, unsigned char *out,
                                  int32_t *outLen, uint32_t mode) {
-  return frame::RunExport(mode, frame::kError, [&] {
-    frame::RequireBytes(password, passwordLen);
-    frame::Require(out != nullptr && outLen != nullptr);
-    keys::DerivePasswordKey(password, passwordLen, out, outLen);
+  if (!frame::ModeAccepted(mode)) return frame::kWrongMode;
+  // A negative length counts as an empty password.
+  const std::size_t length = passwordLen > 0 ? static_cast<std::size_t>(passwordLen) : 0;
+  if (length != 0 && password == nullptr) return frame::kError;
+  if (out == nullptr || outLen == nullptr) return frame::kError;
+  return frame::Run(frame::kError, [&] {
+    keys::DerivePasswordKey({password, length},
+                            std::span<uint8_t, keys::kPasswordKeyBytes>(out, keys::kPasswordKeyBytes));
+    *outLen = COMPATCRYPT_KEY_BYTES;
     return frame::kOk;
   });
 }
 
 namespace {
 
-using BufferExport = int32_t (*)(const unsigned char *, int32_t, const unsigned char *, int32_t,
-                                 unsigned char *, uint32_t);
-
-int32_t RunUnderPassword(BufferExport coder, const unsigned char *password, const unsigned char *data,
-                         int32_t dataLen, unsigned char *out, uint32_t mode) {
-  return frame::RunExport(mode, frame::kFailed, [&] {
-    frame::Require(password != nullptr);
-    const auto length = std::strlen(reinterpret_cast<const char *>(password));
-    frame::Require(length <= INT32_MAX);
-    unsigned char key[keys::kDerivedKeySize];
-    int32_t keyLen = 0;
-    keys::DerivePasswordKey(password, static_cast<int32_t>(length), key, &keyLen);
-    const int32_t result = coder(data, dataLen, key, keys::kDerivedKeySize, out, COMPATCRYPT_MODE);
+// The password is NUL-terminated. Every failure of these two is -2.
+template <des::CodecDirection Direction>
+int32_t CodeUnderPassword(const unsigned char *password, const unsigned char *data, int32_t dataLen,
+                          unsigned char *out, uint32_t mode) {
+  if (!frame::ModeAccepted(mode)) return frame::kWrongMode;
+  if (password == nullptr) return frame::kFailed;
+  if (dataLen <= 0) return frame::kOk;
+  if (data == nullptr || out == nullptr) return frame::kFailed;
+  return frame::Run(frame::kFailed, [&] {
+    uint8_t key[keys::kPasswordKeyBytes];
+    keys::DerivePasswordKey({password, std::strlen(reinterpret_cast<const char *>(password))}, key);
+    des::CodecStream<Direction> stream(key);
     SecureWipe(key);
-    return result == frame::kOk ? frame::kOk : frame::kFailed;
+    const std::size_t written = stream.Update({data, static_cast<std::size_t>(dataLen)}, out);
+    stream.Finish(out + written);
+    return frame::kOk;
   });
 }
 
@@ -44,10 +51,10 @@ int32_t RunUnderPassword(BufferExport coder, const unsigned char *password, cons
 
 extern "C" int32_t EncodeKey(const unsigned char *password, const unsigned char *data, int32_t dataLen,
                              unsigned char *out, uint32_t mode) {
-  return RunUnderPassword(EncodeFunction, password, data, dataLen, out, mode);
+  return CodeUnderPassword<des::CodecDirection::kEncode>(password, data, dataLen, out, mode);
 }
 
 extern "C" int32_t DecodeKey(const unsigned char *password, const unsigned char *data, int32_t dataLen,
                              unsigned char *out, uint32_t mode) {
-  return RunUnderPassword(DecodeFunction, password, data, dataLen, out, mode);
+  return CodeUnderPassword<des::CodecDirection::kDecode>(password, data, dataLen, out, mode);
 }

@@ -7,15 +7,15 @@
 // bytes) keys. No salt and no iteration count.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace compatcrypt::keys {
 
-inline constexpr int32_t kDerivedKeySize = 16;
+inline constexpr std::size_t kPasswordKeyBytes = 16;
 
-// Writes 16 to *outLen, then the 16 key bytes to `out`. A negative
-// `passwordLen` counts as 0.
-void DerivePasswordKey(const unsigned char *password, int32_t passwordLen, unsigned char *out,
-                       int32_t *outLen);
+// Every byte value counts, zero bytes included.
+void DerivePasswordKey(std::span<const uint8_t> password, std::span<uint8_t, kPasswordKeyBytes> key);
 
 }  // namespace compatcrypt::keys

@@ -1,4 +1,4 @@
-// Clearing of secrets (key schedules, derived keys, plain blocks) that the
+// Clearing of secrets (keys, key schedules, passwords, plain data) that the
 // compiler may not drop as a dead store.
 #pragma once
 
@@ -9,13 +9,8 @@ namespace compatcrypt {
 
 inline void SecureWipe(void *pointer, std::size_t size) noexcept {
   std::memset(pointer, 0, size);
-#if defined(__GNUC__) || defined(__clang__)
   // The empty asm may read the whole of memory, so the memset above is live.
   __asm__ __volatile__("" : : "r"(pointer) : "memory");
-#else
-  volatile unsigned char *bytes = static_cast<volatile unsigned char *>(pointer);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
-#endif
 }
 
 template <typename T>

@@ -96,13 +96,5 @@ TEST(DigestTransform, AllFfBlockSchedule) {
   EXPECT_EQ(w[16], 0u);
 }
 
-TEST(DigestTransform, LogicalFunctionsByGroup) {
-  const uint32_t b = 0xF0F0F0F0u, c = 0xCCCCCCCCu, d = 0xAAAAAAAAu;
-  EXPECT_EQ(digest_core::DigestLogicalFunction(0, b, c, d), (b & c) | (~b & d));
-  EXPECT_EQ(digest_core::DigestLogicalFunction(1, b, c, d), b ^ c ^ d);
-  EXPECT_EQ(digest_core::DigestLogicalFunction(2, b, c, d), (b & c) | (b & d) | (c & d));
-  EXPECT_EQ(digest_core::DigestLogicalFunction(3, b, c, d), b ^ c ^ d);
-}
-
 }  // namespace
 }  // namespace compatcrypt::test

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "digest/digest_engine.h"
+#include "digest/digest_dispatch.h"
 #include "support/test_support.h"
 
 namespace compatcrypt::test {
@@ -21,13 +21,9 @@ inline std::vector<std::string> DigestEngineNames() {
 class PerDigestEngine : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    previous_ = std::string(digest_core::ActiveDigestEngine().name);
     ASSERT_TRUE(digest_core::UseDigestEngine(GetParam()));
   }
-  void TearDown() override { digest_core::UseDigestEngine(previous_); }
-
- private:
-  std::string previous_;
+  void TearDown() override { digest_core::UseDigestEngine(""); }
 };
 
 inline Bytes DigestOf(const Bytes &data) {

@@ -13,17 +13,18 @@ namespace {
 
 constexpr char kEmptyDigest[] = "e4e16e2b64e18a6650f05fd3f2ead2aea3582446";
 
-class FileDigestTest : public PerDigestEngine {
+// The file digest reads through the same stream as MessageDigest, whose
+// engines the digest suites cover one by one: these run on the default.
+class FileDigestTest : public ::testing::Test {
  protected:
   TempDir dir_;
 };
-COMPATCRYPT_FOR_EVERY_DIGEST_ENGINE(FileDigestTest);
 
 int32_t DigestPath(const std::string &path, int32_t offset, Bytes &out, int32_t &outLen) {
   return FileDigest(reinterpret_cast<const unsigned char *>(path.c_str()), offset, out.data(), &outLen, 1);
 }
 
-TEST_P(FileDigestTest, EqualsMessageDigestOfTheBytesFromTheOffset) {
+TEST_F(FileDigestTest, EqualsMessageDigestOfTheBytesFromTheOffset) {
   std::mt19937_64 rng(11);
   const struct {
     std::size_t size;
@@ -46,7 +47,7 @@ TEST_P(FileDigestTest, EqualsMessageDigestOfTheBytesFromTheOffset) {
   }
 }
 
-TEST_P(FileDigestTest, KnownAnswers) {
+TEST_F(FileDigestTest, KnownAnswers) {
   Bytes out(20);
   int32_t outLen = 0;
   ASSERT_EQ(DigestPath(dir_.Write("abc", {0x61, 0x62, 0x63}).string(), 0, out, outLen), 1);
@@ -57,7 +58,7 @@ TEST_P(FileDigestTest, KnownAnswers) {
   EXPECT_EQ(ToHex(out), kEmptyDigest);
 }
 
-TEST_P(FileDigestTest, FailuresLeaveOutputsUntouched) {
+TEST_F(FileDigestTest, FailuresLeaveOutputsUntouched) {
   const auto file = dir_.Write("data.bin", Bytes(100, 0x41));
   const struct {
     const char *what;

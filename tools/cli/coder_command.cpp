@@ -9,33 +9,27 @@
 #include "failure.h"
 #include "files.h"
 #include "progress.h"
-#include "support/secure_wipe.h"
 
 namespace compatcrypt::cli {
 
 namespace {
 
-// Coded and read bytes may be plain data: cleared once written.
-void Wipe(std::vector<std::byte> &bytes) {
-  if (!bytes.empty()) SecureWipe(bytes.data(), bytes.size());
-}
-
+// Read and coded bytes may be plain data: both buffers wipe themselves.
+// A chunk's output may run up to 7 bytes ahead of it (held bytes of the
+// chunk before), so the output buffer is a block longer.
 template <typename Coder>
 void Stream(InputFile &input, OutputFile &output, Coder &coder) {
   Progress progress(input.Name(), input.Size());
-  std::vector<std::byte> buffer(kChunkSize);
+  SecureBytes buffer(kChunkSize);
+  SecureBytes coded(kChunkSize + 8);
+  std::span<std::byte> out(coded);
   for (;;) {
     const std::size_t got = input.Read(buffer);
-    std::vector<std::byte> coded = coder.update(std::span(buffer).first(got));
-    output.Write(coded);
-    Wipe(coded);
+    output.Write(out.first(coder.update(std::span(buffer).first(got), out)));
     progress.Advance(got);
     if (got < buffer.size()) break;
   }
-  std::vector<std::byte> tail = coder.finish();
-  output.Write(tail);
-  Wipe(tail);
-  Wipe(buffer);
+  output.Write(out.first(coder.finish(out)));
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 
 #include "failure.h"
 #include "signals.h"
-#include "support/secure_wipe.h"
 
 namespace compatcrypt::cli {
 
@@ -39,7 +38,7 @@ class Secret {
 
  private:
   void Wipe() {
-    SecureWipe(value_.data(), value_.size());
+    secure_wipe(value_.data(), value_.size());
     value_.clear();
   }
   std::string value_;

@@ -1,0 +1,36 @@
+// The one place that chooses how digest blocks are run: the list of
+// engines this build holds, the CPU check for each, and the route that
+// sends a run of blocks to them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "digest/digest_engine.h"
+
+namespace compatcrypt::digest_core {
+
+struct DigestEngine {
+  const char *name;
+  DigestBlocksFunction blocks;
+  std::size_t lanes;  // blocks a pass takes; a short pass costs a full one
+};
+
+// The engines this build holds whose instructions this CPU runs, in the
+// dispatch table's order (portable first).
+std::span<const DigestEngine> AvailableDigestEngines();
+
+// The engine that takes the bulk of a run.
+const DigestEngine &ActiveDigestEngine();
+
+// Tests and benchmarks: runs every block on `name` alone (no routing of
+// short runs elsewhere), or with an empty name goes back to the default.
+// False if `name` is not available.
+bool UseDigestEngine(std::string_view name);
+
+// Adds `count` blocks to `sums` along the current route.
+void DigestBlocks(const uint8_t *blocks, std::size_t count, uint32_t sums[5]);
+
+}  // namespace compatcrypt::digest_core

@@ -1,0 +1,56 @@
+#include "support/cpu_features.h"
+
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
+namespace compatcrypt {
+
+namespace {
+
+#if defined(__x86_64__) || defined(__i386__)
+
+// The register state the OS saves (XCR0); zero when the OS has not enabled
+// XSAVE, where XGETBV itself would fault.
+uint64_t SavedRegisterState(unsigned leaf1Ecx) {
+  if ((leaf1Ecx & (1u << 27)) == 0) return 0;  // OSXSAVE
+  uint32_t low, high;
+  __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+  return (uint64_t{high} << 32) | low;
+}
+
+constexpr uint64_t kAvxState = 0x6;      // XMM and the upper halves of YMM
+constexpr uint64_t kAvx512State = 0xE6;  // and opmasks, upper ZMM, ZMM16-31
+
+CpuFeatures Probe() {
+  CpuFeatures f;
+  unsigned a, b, c1, d;
+  if (__get_cpuid(1, &a, &b, &c1, &d) == 0) return f;
+  unsigned b7 = 0, c7 = 0;
+  if (__get_cpuid_count(7, 0, &a, &b7, &c7, &d) == 0) b7 = 0;
+  const uint64_t saved = SavedRegisterState(c1);
+  f.sse41 = (c1 & (1u << 19)) != 0;
+  f.sha = f.sse41 && (b7 & (1u << 29)) != 0;
+  const bool avx = (c1 & (1u << 28)) != 0 && (saved & kAvxState) == kAvxState;
+  f.avx2 = avx && (b7 & (1u << 5)) != 0;
+  // Code built with -mavx512f may use AVX2 as well: both are required.
+  f.avx512f = f.avx2 && (b7 & (1u << 16)) != 0 && (saved & kAvx512State) == kAvx512State;
+  return f;
+}
+
+#else
+
+CpuFeatures Probe() { return {}; }
+
+#endif
+
+}  // namespace
+
+const CpuFeatures &Cpu() {
+  static const CpuFeatures features = Probe();
+  return features;
+}
+
+}  // namespace compatcrypt
