@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bench_common.h"
-#include "digest/digest_engine.h"
+#include "digest/digest_dispatch.h"
 
 int main(int argc, char **argv) {
   namespace cb = compatcrypt::bench;
@@ -20,7 +20,8 @@ int main(int argc, char **argv) {
   const bool key_ok = cb::CheckKeyAgainstOpenSsl();
 
   benchmark::AddCustomContext("openssl", OpenSSL_version(OPENSSL_VERSION));
-  benchmark::AddCustomContext("digest_engine", std::string(compatcrypt::digest_core::ActiveDigestEngine().name));
+  benchmark::AddCustomContext("digest_engine",
+                              std::string(compatcrypt::digest_core::ActiveDigestEngine().name));
   cb::RegisterDigestBenchmarks();
   cb::RegisterDesBenchmarks();
   cb::RegisterKeyBenchmarks();

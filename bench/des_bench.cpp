@@ -4,12 +4,14 @@
 // sizes also time two key schedules on our side.
 #include <openssl/des.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "bench_common.h"
 #include "compatcrypt.h"
+#include "compatcrypt.hpp"
 
 namespace compatcrypt::bench {
 
@@ -71,6 +73,29 @@ void CoderOpenSsl(benchmark::State &state, int enc) {
   SetBytes(state, static_cast<int64_t>(in.size()));
 }
 
+// The C++ streaming decoder on the same buffer, as one update() and
+// finish() into the caller's memory, or in chunks of `chunk` bytes (the
+// tool reads 64 KiB at a time). It runs on the same engines as
+// DecodeFunction, so the two should time alike.
+void DecoderStream(benchmark::State &state, std::size_t chunk) {
+  const auto in = Input(static_cast<std::size_t>(state.range(0)));
+  const auto bytes = std::as_bytes(std::span(in.data(), in.size()));
+  const Key key(std::as_bytes(std::span<const unsigned char, 16>(CipherKey())));
+  Decoder decoder(key);
+  std::vector<std::byte> out(in.size() + 8);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(out.data());
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += chunk) {
+      const auto piece = bytes.subspan(at, std::min(chunk, bytes.size() - at));
+      written += decoder.update(piece, std::span(out).subspan(written));
+    }
+    decoder.finish(std::span(out).subspan(written));
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, static_cast<int64_t>(in.size()));
+}
+
 }  // namespace
 
 void RegisterDesBenchmarks() {
@@ -81,6 +106,8 @@ void RegisterDesBenchmarks() {
   for (const int64_t size : {int64_t{16}, kKiB, kMiB}) {
     benchmark::RegisterBenchmark("decode/ours", CoderOurs, DecodeFunction)->Arg(size);
     benchmark::RegisterBenchmark("decode/openssl", CoderOpenSsl, DES_DECRYPT)->Arg(size);
+    benchmark::RegisterBenchmark("decode/cxx_decoder", DecoderStream, std::size_t{1} << 62)->Arg(size);
+    benchmark::RegisterBenchmark("decode/cxx_decoder_64k", DecoderStream, std::size_t{64 * 1024})->Arg(size);
   }
 }
 

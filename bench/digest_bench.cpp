@@ -6,7 +6,7 @@
 
 #include "bench_common.h"
 #include "compatcrypt.h"
-#include "digest/digest_engine.h"
+#include "digest/digest_dispatch.h"
 
 namespace compatcrypt::bench {
 
@@ -52,16 +52,28 @@ void DigestOpenSsl(benchmark::State &state) {
   SetBytes(state, static_cast<int64_t>(in.size()));
 }
 
-// One engine made active for the run, then the previous one put back, so
-// later benchmarks see the library's own choice.
+// One engine taking every block of the run, then the default route put
+// back, so later benchmarks see the library's own choice.
 void DigestEngine(benchmark::State &state, const std::string &name) {
-  const std::string_view previous = digest_core::ActiveDigestEngine().name;
   if (!digest_core::UseDigestEngine(name)) {
     state.SkipWithError("engine not available");
     return;
   }
   DigestOurs(state);
-  digest_core::UseDigestEngine(previous);
+  digest_core::UseDigestEngine("");
+}
+
+// A run of state.range(0) blocks straight through one engine: where a wide
+// engine's pass stops paying against SHA-NI (the dispatch's kShortRun).
+void DigestRun(benchmark::State &state, digest_core::DigestBlocksFunction blocks) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  const auto in = Input(64 * count);
+  uint32_t sums[5] = {};
+  for (auto _ : state) {
+    blocks(in.data(), count, sums);
+    benchmark::DoNotOptimize(sums);
+  }
+  SetBytes(state, static_cast<int64_t>(in.size()));
 }
 
 }  // namespace
@@ -79,6 +91,9 @@ void RegisterDigestBenchmarks() {
         ->Arg(kMiB)
         ->Unit(benchmark::kMicrosecond);
   }
+  for (const digest_core::DigestEngine &engine : digest_core::AvailableDigestEngines())
+    benchmark::RegisterBenchmark((std::string("digest_run/") + engine.name).c_str(), DigestRun, engine.blocks)
+        ->DenseRange(1, 16);
 }
 
 }  // namespace compatcrypt::bench

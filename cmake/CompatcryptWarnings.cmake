@@ -1,8 +1,4 @@
-# Warnings are errors for every target of the project.
+# Warnings are errors for every target of the project (GCC and Clang).
 function(compatcrypt_warnings target)
-  if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /WX)
-  else()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
-  endif()
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()

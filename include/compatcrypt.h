@@ -72,23 +72,21 @@ extern "C" {
  * Returns 1; -1 (mode); -2 (keyLen < 16, checked before anything else);
  * -3 (null `key`, or null `data` or `out` with dataLen > 0).
  */
-COMPATCRYPT_API int32_t EncodeFunction(const unsigned char *data, int32_t dataLen,
-                                       const unsigned char *key, int32_t keyLen,
-                                       unsigned char *out, uint32_t mode);
+COMPATCRYPT_API int32_t EncodeFunction(const unsigned char *data, int32_t dataLen, const unsigned char *key,
+                                       int32_t keyLen, unsigned char *out, uint32_t mode);
 
 /* The inverse of EncodeFunction for every length; `out` may be `data`.
  * Returns the same codes as EncodeFunction. */
-COMPATCRYPT_API int32_t DecodeFunction(const unsigned char *data, int32_t dataLen,
-                                       const unsigned char *key, int32_t keyLen,
-                                       unsigned char *out, uint32_t mode);
+COMPATCRYPT_API int32_t DecodeFunction(const unsigned char *data, int32_t dataLen, const unsigned char *key,
+                                       int32_t keyLen, unsigned char *out, uint32_t mode);
 
 /*
  * Writes the 20-byte digest of `dataLen` bytes of `data` to `out` and sets
  * *outLen to 20. Returns 1; -1 (mode); -3 (negative dataLen, null `data`
  * with dataLen > 0, null `out` or `outLen`; nothing read or written).
  */
-COMPATCRYPT_API int32_t MessageDigest(const unsigned char *data, int32_t dataLen,
-                                      unsigned char *out, int32_t *outLen, uint32_t mode);
+COMPATCRYPT_API int32_t MessageDigest(const unsigned char *data, int32_t dataLen, unsigned char *out,
+                                      int32_t *outLen, uint32_t mode);
 
 /*
  * Writes the 20-byte digest of the bytes of the file named by the
@@ -108,21 +106,21 @@ COMPATCRYPT_API int32_t FileDigest(const unsigned char *path, int32_t offset, un
  * to 16. Returns 1; -1 (mode); -3 (null `password` with passwordLen > 0,
  * null `out` or `outLen`).
  */
-COMPATCRYPT_API int32_t KeyGenerating(const unsigned char *password, int32_t passwordLen,
-                                      unsigned char *out, int32_t *outLen, uint32_t mode);
+COMPATCRYPT_API int32_t KeyGenerating(const unsigned char *password, int32_t passwordLen, unsigned char *out,
+                                      int32_t *outLen, uint32_t mode);
 
 /*
  * EncodeFunction under the key KeyGenerating derives from the NUL-terminated
  * `password`. dataLen <= 0 writes nothing and returns 1. Returns 1; -1
  * (mode); -2 (null `password`, null `data` or `out` with dataLen > 0).
  */
-COMPATCRYPT_API int32_t EncodeKey(const unsigned char *password, const unsigned char *data,
-                                  int32_t dataLen, unsigned char *out, uint32_t mode);
+COMPATCRYPT_API int32_t EncodeKey(const unsigned char *password, const unsigned char *data, int32_t dataLen,
+                                  unsigned char *out, uint32_t mode);
 
 /* DecodeFunction under the key of the NUL-terminated `password`.
  * Returns the same codes as EncodeKey. */
-COMPATCRYPT_API int32_t DecodeKey(const unsigned char *password, const unsigned char *data,
-                                  int32_t dataLen, unsigned char *out, uint32_t mode);
+COMPATCRYPT_API int32_t DecodeKey(const unsigned char *password, const unsigned char *data, int32_t dataLen,
+                                  unsigned char *out, uint32_t mode);
 
 #ifdef __cplusplus
 }

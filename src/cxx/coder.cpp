@@ -12,8 +12,8 @@ namespace compatcrypt::inline v1 {
 namespace {
 
 template <Direction D>
-using Stream = des::CodecStream<D == Direction::encode ? des::CodecDirection::kEncode
-                                                       : des::CodecDirection::kDecode>;
+using Stream =
+    des::CodecStream<D == Direction::encode ? des::CodecDirection::kEncode : des::CodecDirection::kDecode>;
 
 std::span<const uint8_t, kKeySize> KeyBytes(const Key &key) {
   return std::span<const uint8_t, kKeySize>(reinterpret_cast<const uint8_t *>(key.bytes().data()), kKeySize);

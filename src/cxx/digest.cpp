@@ -24,7 +24,9 @@ std::span<uint8_t, kDigestSize> Out(DigestValue &value) {
 
 Digest::Digest() noexcept { new (state_) DigestStream(); }
 
-Digest::Digest(const Digest &other) noexcept { new (state_) DigestStream(cxx::Held<DigestStream>(other.state_)); }
+Digest::Digest(const Digest &other) noexcept {
+  new (state_) DigestStream(cxx::Held<DigestStream>(other.state_));
+}
 
 Digest &Digest::operator=(const Digest &other) noexcept {
   cxx::Held<DigestStream>(state_) = cxx::Held<DigestStream>(other.state_);

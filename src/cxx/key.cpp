@@ -53,7 +53,8 @@ Key Key::from_password(std::string_view password) {
 
 Key Key::from_hex(std::string_view hex) {
   if (hex.size() != 2 * kKeySize)
-    throw Error(result::failed, "key must be 32 hex digits, not " + std::to_string(hex.size()) + " characters");
+    throw Error(result::failed,
+                "key must be 32 hex digits, not " + std::to_string(hex.size()) + " characters");
   std::array<std::byte, kKeySize> parsed{};
   for (std::size_t i = 0; i < kKeySize; ++i) {
     const int high = HexValue(hex[2 * i]);

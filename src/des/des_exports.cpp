@@ -18,7 +18,8 @@ int32_t CodeBuffer(const unsigned char *data, int32_t dataLen, const unsigned ch
   if (dataLen <= 0) return frame::kOk;
   if (data == nullptr || out == nullptr) return frame::kError;
   return frame::Run(frame::kError, [&] {
-    des::CodecStream<Direction> stream(std::span<const uint8_t, des::kCipherKeyBytes>(key, des::kCipherKeyBytes));
+    des::CodecStream<Direction> stream(
+        std::span<const uint8_t, des::kCipherKeyBytes>(key, des::kCipherKeyBytes));
     const std::size_t written = stream.Update({data, static_cast<std::size_t>(dataLen)}, out);
     stream.Finish(out + written);
     return frame::kOk;

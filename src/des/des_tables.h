@@ -7,6 +7,9 @@
 
 namespace compatcrypt::des {
 
+// The tables keep the rows of the standard.
+// clang-format off
+
 inline constexpr std::array<uint8_t, 64> kInitialPermutation = {
     58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
     62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
@@ -94,5 +97,7 @@ inline constexpr std::array<std::array<uint8_t, 64>, 8> kSBoxes = {{
       2,  1, 14,  7,  4, 10,  8, 13, 15, 12,  9,  0,  3,  5,  6, 11
     },
 }};
+
+// clang-format on
 
 }  // namespace compatcrypt::des

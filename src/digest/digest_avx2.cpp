@@ -6,11 +6,10 @@
 // Built with -mavx2 and called only once the CPU check has passed. Nothing
 // here calls an inline function shared with portable code, so no
 // out-of-line copy built with these flags can stand in for a portable one.
-#include "digest/digest_engine.h"
-
 #include <immintrin.h>
 
 #include "digest/digest_constants.h"
+#include "digest/digest_engine.h"
 
 namespace compatcrypt::digest_core {
 
@@ -137,4 +136,3 @@ void DigestBlocksAvx2(const uint8_t *blocks, std::size_t count, uint32_t sums[5]
 }
 
 }  // namespace compatcrypt::digest_core
-

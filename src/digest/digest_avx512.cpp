@@ -146,4 +146,3 @@ void DigestBlocksAvx512(const uint8_t *blocks, std::size_t count, uint32_t sums[
 }
 
 }  // namespace compatcrypt::digest_core
-

@@ -18,7 +18,7 @@ struct Entry {
 // bulk of every run. Measured on a Xeon with all four engines, in GiB/s at
 // 1 MiB: portable 0.5, SHA-NI 2.0, AVX2 3.3, AVX-512 7.0 (elsewhere SHA-NI
 // has beaten AVX2). Re-measure with
-//   build/bench/compatcrypt_bench --benchmark_filter='DigestEngine/'
+//   build/bench/compatcrypt_bench --benchmark_filter='digest_engine/'
 constexpr Entry kTable[] = {
     {{"portable", DigestBlocksPortable, 1}, [](const CpuFeatures &) { return true; }},
 #if COMPATCRYPT_ENGINE_SHANI
@@ -37,7 +37,7 @@ constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];
 // lanes, and one pass of AVX2 or AVX-512 takes about as long as five blocks
 // on SHA-NI. So a rest of fewer than kShortRun blocks after whole passes (a
 // short message's one or two closing blocks among them) goes to SHA-NI
-// where the CPU has it. Re-measure with the filter 'DigestEngine/.*/[1-9]$'.
+// where the CPU has it. Re-measure with the filter 'digest_run/'.
 constexpr std::size_t kShortRun = 5;
 
 struct Route {

@@ -2,6 +2,7 @@
 
 #include "digest/digest_stream.h"
 #include "support/secure_wipe.h"
+#include "support/stack_burn.h"
 
 namespace compatcrypt::digest_core {
 
@@ -34,9 +35,12 @@ bool DigestFile::Digest(std::span<uint8_t, kDigestBytes> out) {
     stream.Update({buffer, got});
   } while (got == sizeof buffer);
   SecureWipe(buffer);
-  if (std::ferror(stream_)) return false;
-  stream.Finish(out);
-  return true;
+  const bool readFailed = std::ferror(stream_) != 0;
+  if (!readFailed) stream.Finish(out);
+  // The engines ran below the read buffer, deeper than the export's burn
+  // reaches.
+  BurnStack();
+  return !readFailed;
 }
 
 }  // namespace compatcrypt::digest_core

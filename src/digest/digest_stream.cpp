@@ -48,7 +48,9 @@ void DigestStream::Finish(std::span<uint8_t, kDigestBytes> out) {
     out[4 * i + 3] = static_cast<uint8_t>(sums_[i] >> 24);
   }
   SecureWipe(pending_);
-  *this = DigestStream{};
+  for (uint32_t &sum : sums_) sum = 0;
+  byteCount_ = 0;
+  pendingLen_ = 0;
 }
 
 }  // namespace compatcrypt::digest_core

@@ -23,8 +23,8 @@ inline constexpr uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 
 // big-endian word, minus one unit of the next higher byte for each of bytes
 // 1 to 3 that is 0x80 or more (the sign of byte 0 falls off the top).
 inline constexpr uint32_t PackSignExtended(const unsigned char *p) {
-  const uint32_t word = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) |
-                        uint32_t{p[3]};
+  const uint32_t word =
+      (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
   return word - ((word & 0x00808080u) << 1);
 }
 
