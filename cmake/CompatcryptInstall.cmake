@@ -1,47 +1,162 @@
-# Installation: headers, the shared library with its SONAME links, the C++
-# library (with the internal archive its streaming classes build on), a
-# CMake package (compatcrypt::compatcrypt, compatcrypt::cxx), pkg-config
-# files and a Debian package through CPack.
+# Installation and packaging.
+#
+# Three install components:
+#   Runtime      libcompatcrypt.so.1 and libcompatcrypt-cxx.so.1 (the real
+#                files and their SONAME links; compatcrypt.dll on Windows)
+#   Development  the headers, the linker names (libcompatcrypt.so,
+#                libcompatcrypt-cxx.so), the CMake package and the
+#                pkg-config files
+#   Tool         the compatcrypt program and its manual page (tools/cli)
+# and Documentation, the LICENSE, for a plain installation.
+#
+# The static core both libraries are built from belongs to none: it is
+# not installed and not exported, and nothing installed names it.
+#
+# Every installed file that points at another one does so relative to
+# itself (the CMake package through PACKAGE_PREFIX_DIR, the .pc files
+# through ${pcfiledir}, the tool through $ORIGIN), so an installed tree
+# works wherever it is copied or unpacked.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(COMPATCRYPT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/compatcrypt)
 
-install(TARGETS compatcrypt EXPORT compatcryptTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/compatcrypt.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-
+set(_compatcrypt_libraries compatcrypt)
+set(_compatcrypt_headers ${PROJECT_SOURCE_DIR}/include/compatcrypt.h)
 if(TARGET compatcrypt_cxx)
-  set_target_properties(compatcrypt_cxx PROPERTIES EXPORT_NAME cxx)
-  set_target_properties(compatcrypt_core PROPERTIES EXPORT_NAME core)
-  install(TARGETS compatcrypt_cxx compatcrypt_core EXPORT compatcryptTargets
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/include/compatcrypt.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  list(APPEND _compatcrypt_libraries compatcrypt_cxx)
+  list(APPEND _compatcrypt_headers ${PROJECT_SOURCE_DIR}/include/compatcrypt.hpp)
 endif()
 
-install(EXPORT compatcryptTargets NAMESPACE compatcrypt:: DESTINATION ${COMPATCRYPT_CMAKE_DIR})
-configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/compatcryptConfig.cmake.in
-  ${CMAKE_CURRENT_BINARY_DIR}/compatcryptConfig.cmake INSTALL_DESTINATION ${COMPATCRYPT_CMAKE_DIR})
-write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/compatcryptConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compatcryptConfig.cmake
-  ${CMAKE_CURRENT_BINARY_DIR}/compatcryptConfigVersion.cmake DESTINATION ${COMPATCRYPT_CMAKE_DIR})
+install(TARGETS ${_compatcrypt_libraries} EXPORT compatcryptTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${_compatcrypt_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 
-foreach(pc compatcrypt compatcrypt-cxx)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# find_package(compatcrypt CONFIG): compatcrypt::compatcrypt and, where
+# the C++ library is built, compatcrypt::cxx (the component "cxx").
+install(EXPORT compatcryptTargets NAMESPACE compatcrypt:: DESTINATION ${COMPATCRYPT_CMAKE_DIR}
+  COMPONENT Development)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/compatcryptConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/compatcryptConfig.cmake INSTALL_DESTINATION ${COMPATCRYPT_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/compatcryptConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/compatcryptConfig.cmake ${PROJECT_BINARY_DIR}/compatcryptConfigVersion.cmake
+  DESTINATION ${COMPATCRYPT_CMAKE_DIR} COMPONENT Development)
+
+# pkg-config: the prefix is found from the .pc file's own directory, so
+# that no --define-variable is needed wherever the tree is. Only a library
+# directory given as an absolute path ties the files to the prefix.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(COMPATCRYPT_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(COMPATCRYPT_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+else()
+  # One ".." for each component of <libdir>/pkgconfig.
+  file(RELATIVE_PATH _compatcrypt_pc_up "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+  string(REGEX REPLACE "/$" "" _compatcrypt_pc_up "${_compatcrypt_pc_up}")
+  set(COMPATCRYPT_PC_PREFIX "\${pcfiledir}/${_compatcrypt_pc_up}")
+  set(COMPATCRYPT_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+endif()
+if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(COMPATCRYPT_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+else()
+  set(COMPATCRYPT_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+set(_compatcrypt_pc_files compatcrypt)
+if(TARGET compatcrypt_cxx)
+  list(APPEND _compatcrypt_pc_files compatcrypt-cxx)
+endif()
+foreach(pc IN LISTS _compatcrypt_pc_files)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+    COMPONENT Development)
 endforeach()
 
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Documentation)
+
+if(NOT PROJECT_IS_TOP_LEVEL)
+  return()
+endif()
+
+# Packages. `cpack -G DEB` in the build directory makes one Debian package
+# per component: libcompatcrypt1 (Runtime), libcompatcrypt-dev (Development)
+# and compatcrypt (Tool). Configure with -DCMAKE_INSTALL_PREFIX=/usr for the
+# multiarch library directory (/usr/lib/<triplet>) Debian uses.
 set(CPACK_PACKAGE_NAME compatcrypt)
 set(CPACK_PACKAGE_VENDOR "compatcrypt developers")
 set(CPACK_PACKAGE_CONTACT "compatcrypt developers <dev@compatcrypt.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_GENERATOR DEB)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(_compatcrypt_deb_release 1)
+  set(_compatcrypt_deb_version ${PROJECT_VERSION}-${_compatcrypt_deb_release})
+  set(_compatcrypt_runtime_package libcompatcrypt${PROJECT_VERSION_MAJOR})
+
+  set(COMPATCRYPT_DEB_COMPONENTS Runtime Development)
+  set(_compatcrypt_deb_packages ${_compatcrypt_runtime_package} libcompatcrypt-dev)
+  if(TARGET compatcrypt_cli)
+    list(APPEND COMPATCRYPT_DEB_COMPONENTS Tool)
+    list(APPEND _compatcrypt_deb_packages compatcrypt)
+  endif()
+
+  # The copyright file each Debian package must carry. EXCLUDE_FROM_ALL:
+  # installed when a component is asked for by name, as cpack does, and
+  # not by a plain `cmake --install`.
+  foreach(component package IN ZIP_LISTS COMPATCRYPT_DEB_COMPONENTS _compatcrypt_deb_packages)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
+  endforeach()
+
+  set(COMPATCRYPT_MULTIARCH_LIBDIR "")
+  if(EXISTS /etc/debian_version AND CMAKE_LIBRARY_ARCHITECTURE)
+    set(COMPATCRYPT_MULTIARCH_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE})
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/cpack-options.cmake.in
+    ${PROJECT_BINARY_DIR}/compatcrypt-cpack-options.cmake @ONLY)
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/compatcrypt-cpack-options.cmake)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_RELEASE ${_compatcrypt_deb_release})
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+
+  # dpkg-shlibdeps finds the system libraries each package needs. The tool
+  # needs libcompatcrypt-cxx.so.1 too, which is in none of the system's
+  # packages: it is found in the build tree and left to the explicit
+  # dependency on libcompatcrypt1 below. The runtime package declares its
+  # libraries in a shlibs file for other packages' dpkg-shlibdeps.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(TARGET compatcrypt_cxx)
+    get_target_property(_compatcrypt_cxx_dir compatcrypt_cxx LIBRARY_OUTPUT_DIRECTORY)
+    if(NOT _compatcrypt_cxx_dir)
+      get_target_property(_compatcrypt_cxx_dir compatcrypt_cxx BINARY_DIR)
+    endif()
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${_compatcrypt_cxx_dir})
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${_compatcrypt_runtime_package})
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/runtime.description CPACK_DEBIAN_RUNTIME_DESCRIPTION)
+
+  # The headers and linker names belong to exactly this build of the
+  # libraries.
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libcompatcrypt-dev)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${_compatcrypt_runtime_package} (= ${_compatcrypt_deb_version})")
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/development.description CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION)
+
+  set(CPACK_DEBIAN_TOOL_PACKAGE_NAME compatcrypt)
+  set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${_compatcrypt_runtime_package} (>= ${PROJECT_VERSION})")
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/tool.description CPACK_DEBIAN_TOOL_DESCRIPTION)
+endif()
+
 include(CPack)

@@ -3,7 +3,8 @@
 # with the list of what is missing when it cannot install (not root).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libcli11-dev)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libcli11-dev
+  dpkg-dev file)
 packages+=("$@")
 
 missing=()

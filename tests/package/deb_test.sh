@@ -1,15 +1,184 @@
 #!/bin/sh
-# cpack -G DEB makes a Debian package holding the library, headers and tool.
-# Usage: deb_test.sh BUILD-DIR
+# Makes the Debian packages of a build with `cpack -G DEB` and checks them:
+#   - three packages, named libcompatcrypt<major>, libcompatcrypt-dev and
+#     compatcrypt, <version>-1, for this machine's architecture;
+#   - each holds exactly its files and its copyright file, whose licence
+#     text is the LICENSE's;
+#   - the control fields: section, the dependencies between the packages,
+#     dependencies on system libraries found by dpkg-shlibdeps, a long
+#     description under a summary line of the package's own;
+#   - the runtime package's shlibs file and ldconfig call;
+#   - unpacked together, the three make a tree whose tool runs and which
+#     the consumer programs build against, through find_package and
+#     pkg-config.
+# The libraries go to /usr/<CMAKE_INSTALL_LIBDIR>: in a build configured
+# with CMAKE_INSTALL_PREFIX=/usr that must be Debian's multiarch directory.
+# Usage: deb_test.sh BUILD-DIR [PACKAGE-TEST-DIR]
+#   PACKAGE-TEST-DIR  this directory (default: the script's own)
+# shellcheck shell=dash source=common.sh
 set -eu
+build=$(readlink -f "$1")
+here=${2:-$(dirname "$0")}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$1"
-cpack -G DEB -B "$work" >/dev/null
-deb=$(ls "$work"/*.deb)
-contents=$(dpkg-deb -c "$deb")
-for f in lib/libcompatcrypt.so.1 include/compatcrypt.h bin/compatcrypt man1/compatcrypt.1; do
-  printf '%s\n' "$contents" | grep -q "$f" || { echo "missing from $deb: $f"; exit 1; }
+. "$here/common.sh"
+
+[ -f "$build/CMakeCache.txt" ] || fail "$build is not a CMake build directory"
+source_dir=$(cache_value "$build" compatcrypt_SOURCE_DIR)
+version=$(cache_value "$build" CMAKE_PROJECT_VERSION)
+major=${version%%.*}
+config=$(cache_value "$build" CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
+install_prefix=$(cache_value "$build" CMAKE_INSTALL_PREFIX)
+libdir=$(cache_value "$build" CMAKE_INSTALL_LIBDIR)
+bindir=$(cache_value "$build" CMAKE_INSTALL_BINDIR)
+includedir=$(cache_value "$build" CMAKE_INSTALL_INCLUDEDIR)
+datarootdir=$(cache_value "$build" CMAKE_INSTALL_DATAROOTDIR)
+mandir=$(cache_value "$build" CMAKE_INSTALL_MANDIR)
+mandir=${mandir:-$datarootdir/man}
+arch=$(dpkg --print-architecture)
+deb_version=$version-1
+runtime=libcompatcrypt$major
+
+case $install_prefix in
+  /usr | /usr/)
+    multiarch=lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null)
+    [ "$libdir" = "$multiarch" ] || fail "configured for /usr, yet the libraries go to $libdir, not $multiarch"
+    ;;
+  *) echo "note: $build is configured for $install_prefix; the packages use /usr/$libdir" ;;
+esac
+
+echo "== cpack -G DEB"
+out=$work/packages
+(cd "$build" && cpack -G DEB -B "$out") >"$work/cpack.log" 2>&1 || show_and_fail "$work/cpack.log" "cpack -G DEB"
+(cd "$out" && ls -- *.deb) >"$work/debs.list" 2>/dev/null || true
+printf '%s\n' "compatcrypt_${deb_version}_$arch.deb" "libcompatcrypt-dev_${deb_version}_$arch.deb" \
+  "${runtime}_${deb_version}_$arch.deb" | LC_ALL=C sort >"$work/debs.expected"
+LC_ALL=C sort "$work/debs.list" | diff -u "$work/debs.expected" - >"$work/debs.diff" ||
+  show_and_fail "$work/debs.diff" "not the expected packages (-: missing, +: not expected)"
+
+# deb_files DEB: the files and links DEB installs, without the leading
+# "./", sorted; a compressed manual page is listed under its plain name.
+deb_files() {
+  dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sed -e 's|^\./||' -e 's|\(/man1/compatcrypt\.1\)\.gz$|\1|' |
+    LC_ALL=C sort
+}
+
+# field DEB NAME: a control field; continuation lines included.
+field() {
+  dpkg-deb -f "$1" "$2"
+}
+
+# expect_depends PACKAGE DEPENDS PATTERN...: each PATTERN (a shell pattern:
+# "libc6 *" for any version of libc6) matches one of the comma-separated
+# entries of DEPENDS.
+expect_depends() {
+  local package depends pattern entry found
+  package=$1
+  depends=$2
+  shift 2
+  for pattern in "$@"; do
+    found=
+    printf '%s\n' "$depends" | tr ',' '\n' | sed 's/^ *//' >"$work/depends"
+    while IFS= read -r entry; do
+      # shellcheck disable=SC2254 # the pattern is meant to match
+      case $entry in $pattern) found=yes ;; esac
+    done <"$work/depends"
+    [ -n "$found" ] || fail "$package: Depends '$depends' has no entry like '$pattern'"
+  done
+}
+
+# The licence text of a copyright file: the body of its "License: MIT"
+# paragraphs, with Debian's " ." blank lines, in one line.
+copyright_license() {
+  awk 'body && /^ / { print; next } { body = 0 } /^License: MIT$/ { body = 1 }' "$1" |
+    sed -e 's/^ //' -e 's/^\.$//' | tr -s '[:space:]' ' '
+}
+license_text=$(sed -n '/^Permission is hereby granted/,$p' "$source_dir/LICENSE" | tr -s '[:space:]' ' ')
+license_holder=$(sed -n 's/^Copyright (c) //p' "$source_dir/LICENSE")
+if [ -z "$license_text" ] || [ -z "$license_holder" ]; then
+  fail "$source_dir/LICENSE: no MIT licence text"
+fi
+
+# check_package PACKAGE SECTION FILES: a package's name, version,
+# architecture, section, files, copyright file and description.
+check_package() {
+  local deb copyright line summary description
+  deb=$out/$1_${deb_version}_$arch.deb
+  [ "$(field "$deb" Package)" = "$1" ] || fail "$deb: Package is not $1"
+  [ "$(field "$deb" Version)" = "$deb_version" ] || fail "$deb: Version is not $deb_version"
+  [ "$(field "$deb" Architecture)" = "$arch" ] || fail "$deb: Architecture is not $arch"
+  [ "$(field "$deb" Section)" = "$2" ] || fail "$deb: Section is not $2"
+
+  deb_files "$deb" >"$work/actual.list"
+  printf '%s\n' "$3" "usr/$datarootdir/doc/$1/copyright" | LC_ALL=C sort >"$work/expected.list"
+  diff -u "$work/expected.list" "$work/actual.list" >"$work/files.diff" ||
+    show_and_fail "$work/files.diff" "$1: not the expected files (-: missing, +: not expected)"
+
+  copyright=$work/$1.copyright
+  dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/$datarootdir/doc/$1/copyright" >"$copyright"
+  for line in 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+              'Upstream-Name: compatcrypt' 'Files: *' "Copyright: $license_holder" 'License: MIT'; do
+    grep -qxF -- "$line" "$copyright" || fail "$1: copyright file has no line '$line'"
+  done
+  [ "$(copyright_license "$copyright")" = "$license_text" ] ||
+    fail "$1: the licence in the copyright file is not the text of LICENSE"
+
+  description=$(field "$deb" Description)
+  summary=$(printf '%s\n' "$description" | head -n 1)
+  [ -n "$summary" ] || fail "$1: no summary line"
+  [ "$(printf '%s\n' "$description" | wc -l)" -gt 1 ] || fail "$1: no long description"
+  printf '%s\n' "$description" | tr -s '[:space:]' ' ' | grep -q 'not for new designs' ||
+    fail "$1: the long description does not say what the formats are not for"
+  printf '%s\n' "$summary" >>"$work/summaries"
+}
+
+echo "== package contents and control fields"
+check_package "$runtime" libs "usr/$libdir/libcompatcrypt.so.$major
+usr/$libdir/libcompatcrypt.so.$version
+usr/$libdir/libcompatcrypt-cxx.so.$major
+usr/$libdir/libcompatcrypt-cxx.so.$version"
+check_package libcompatcrypt-dev libdevel "usr/$includedir/compatcrypt.h
+usr/$includedir/compatcrypt.hpp
+usr/$libdir/libcompatcrypt.so
+usr/$libdir/libcompatcrypt-cxx.so
+usr/$libdir/cmake/compatcrypt/compatcryptConfig.cmake
+usr/$libdir/cmake/compatcrypt/compatcryptConfigVersion.cmake
+usr/$libdir/cmake/compatcrypt/compatcryptTargets.cmake
+usr/$libdir/cmake/compatcrypt/compatcryptTargets-${config:-noconfig}.cmake
+usr/$libdir/pkgconfig/compatcrypt.pc
+usr/$libdir/pkgconfig/compatcrypt-cxx.pc"
+check_package compatcrypt utils "usr/$bindir/compatcrypt
+usr/$mandir/man1/compatcrypt.1"
+[ "$(LC_ALL=C sort -u "$work/summaries" | wc -l)" -eq 3 ] || fail "the packages do not have summaries of their own"
+
+runtime_deb=$out/${runtime}_${deb_version}_$arch.deb
+runtime_depends=$(field "$runtime_deb" Depends)
+expect_depends "$runtime" "$runtime_depends" 'libc6 *' 'libstdc++6 *'
+case $runtime_depends in *libcompatcrypt*) fail "$runtime depends on itself: $runtime_depends" ;; esac
+expect_depends libcompatcrypt-dev "$(field "$out/libcompatcrypt-dev_${deb_version}_$arch.deb" Depends)" \
+  "$runtime (= $deb_version)"
+expect_depends compatcrypt "$(field "$out/compatcrypt_${deb_version}_$arch.deb" Depends)" \
+  "$runtime (>= $version)" 'libc6 *' 'libstdc++6 *'
+
+# Other packages' dpkg-shlibdeps learn from shlibs which package holds
+# each library; the dynamic loader's cache is updated on installation.
+dpkg-deb -I "$runtime_deb" shlibs | LC_ALL=C sort >"$work/shlibs"
+printf '%s\n' "libcompatcrypt $major $runtime (>= $deb_version)" "libcompatcrypt-cxx $major $runtime (>= $deb_version)" |
+  LC_ALL=C sort | diff -u - "$work/shlibs" >"$work/shlibs.diff" ||
+  show_and_fail "$work/shlibs.diff" "$runtime: not the expected shlibs file"
+dpkg-deb -I "$runtime_deb" postinst | grep -q ldconfig || fail "$runtime: postinst does not run ldconfig"
+
+echo "== the unpacked packages"
+root=$work/root
+for deb in "$out"/*.deb; do
+  dpkg-deb -x "$deb" "$root"
 done
-dpkg-deb -f "$deb" Package Version
-echo "debian package: $(basename "$deb")"
+check_no_core "$root"
+check_libraries "$root/usr" "$libdir" "$version"
+check_symbols "$root/usr/$libdir"
+check_tool "$root/usr" "$libdir" "$bindir" "$version"
+check_cmake_package "$root/usr" "$version" "$libdir"
+check_pkg_config "$root/usr" "$libdir" "$version"
+build_consumers "$root/usr" "$libdir" "$here/consumer"
+
+echo "deb_test: $(tr '\n' ' ' <"$work/debs.list")"

@@ -1,34 +1,102 @@
 #!/bin/sh
-# Installs the build into a temporary prefix, then builds and runs a tiny
-# consumer against it twice: through find_package and through pkg-config.
-# Usage: package_test.sh BUILD-DIR SOURCE-DIR
+# Installs a build into a scratch prefix and checks what a user gets:
+#   - exactly the expected files, and for each install component
+#     (Runtime, Development, Tool, Documentation) exactly its share;
+#   - no static core, and nothing that refers to it;
+#   - the SONAME links, and libraries without run paths whose exported
+#     symbols do not overlap;
+#   - the tool, run from the tree through its relative run path;
+#   - the CMake package's version and component checks;
+#   - the consumer programs, built through find_package and through
+#     pkg-config (with nothing defined on the command line), one of them
+#     linking both libraries;
+#   - every ```c and ```cpp block of the README, built as printed both ways.
+# Usage: package_test.sh BUILD-DIR [PACKAGE-TEST-DIR [README]]
+#   PACKAGE-TEST-DIR  this directory (default: the script's own)
+#   README            default: README.md of the build's source directory
+# shellcheck shell=dash source=common.sh
 set -eu
-build=$1
-source=$2
+build=$(readlink -f "$1")
+here=${2:-$(dirname "$0")}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$here/common.sh"
+
+[ -f "$build/CMakeCache.txt" ] || fail "$build is not a CMake build directory"
+readme=${3:-$(cache_value "$build" compatcrypt_SOURCE_DIR)/README.md}
+version=$(cache_value "$build" CMAKE_PROJECT_VERSION)
+major=${version%%.*}
+config=$(cache_value "$build" CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
+libdir=$(cache_value "$build" CMAKE_INSTALL_LIBDIR)
+bindir=$(cache_value "$build" CMAKE_INSTALL_BINDIR)
+includedir=$(cache_value "$build" CMAKE_INSTALL_INCLUDEDIR)
+datarootdir=$(cache_value "$build" CMAKE_INSTALL_DATAROOTDIR)
+mandir=$(cache_value "$build" CMAKE_INSTALL_MANDIR)
+docdir=$(cache_value "$build" CMAKE_INSTALL_DOCDIR)
+mandir=${mandir:-$datarootdir/man}
+docdir=${docdir:-$datarootdir/doc/compatcrypt}
+case $libdir in
+  /*) fail "CMAKE_INSTALL_LIBDIR is absolute ($libdir): the tree cannot be installed elsewhere" ;;
+esac
+
+runtime_files="$libdir/libcompatcrypt.so.$major
+$libdir/libcompatcrypt.so.$version
+$libdir/libcompatcrypt-cxx.so.$major
+$libdir/libcompatcrypt-cxx.so.$version"
+development_files="$includedir/compatcrypt.h
+$includedir/compatcrypt.hpp
+$libdir/libcompatcrypt.so
+$libdir/libcompatcrypt-cxx.so
+$libdir/cmake/compatcrypt/compatcryptConfig.cmake
+$libdir/cmake/compatcrypt/compatcryptConfigVersion.cmake
+$libdir/cmake/compatcrypt/compatcryptTargets.cmake
+$libdir/cmake/compatcrypt/compatcryptTargets-${config:-noconfig}.cmake
+$libdir/pkgconfig/compatcrypt.pc
+$libdir/pkgconfig/compatcrypt-cxx.pc"
+tool_files="$bindir/compatcrypt
+$mandir/man1/compatcrypt.1"
+documentation_files="$docdir/LICENSE"
+
+echo "== component installations"
+# A component asked for by name also gets its Debian package's copyright.
+while read -r component package; do
+  case $component in
+    Runtime) files=$runtime_files ;;
+    Development) files=$development_files ;;
+    Tool) files=$tool_files ;;
+    Documentation) files=$documentation_files ;;
+  esac
+  [ -z "$package" ] || files="$files
+$datarootdir/doc/$package/copyright"
+  cmake --install "$build" --component "$component" --prefix "$work/$component" >/dev/null </dev/null
+  expect_files "component $component" "$work/$component" "$files"
+done <<LIST
+Runtime libcompatcrypt$major
+Development libcompatcrypt-dev
+Tool compatcrypt
+Documentation
+LIST
+
+echo "== full installation"
 prefix=$work/prefix
-
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in include/compatcrypt.h include/compatcrypt.hpp lib/libcompatcrypt.so lib/libcompatcrypt.so.1 \
-         lib/cmake/compatcrypt/compatcryptConfig.cmake lib/pkgconfig/compatcrypt.pc bin/compatcrypt \
-         share/man/man1/compatcrypt.1; do
-  [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
-done
+expect_files "cmake --install" "$prefix" "$runtime_files
+$development_files
+$tool_files
+$documentation_files"
+check_no_core "$prefix"
+check_libraries "$prefix" "$libdir" "$version"
+check_symbols "$prefix/$libdir"
+check_tool "$prefix" "$libdir" "$bindir" "$version"
 
-echo "== find_package"
-cmake -S "$source/consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$work/cmake-build" >/dev/null
-LD_LIBRARY_PATH=$prefix/lib "$work/cmake-build/consumer_c"
-"$work/cmake-build/consumer_cxx"
+echo "== CMake package and pkg-config files"
+check_cmake_package "$prefix" "$version" "$libdir"
+check_pkg_config "$prefix" "$libdir" "$version"
 
-echo "== pkg-config"
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
-# The .pc files name the prefix they were configured with; point them here.
-cc -o "$work/pc_c" "$source/consumer/consumer.c" \
-  $(pkg-config --define-variable=prefix="$prefix" --cflags --libs compatcrypt) -Wl,-rpath,"$prefix/lib"
-"$work/pc_c"
-c++ -o "$work/pc_cxx" "$source/consumer/consumer.cpp" \
-  $(pkg-config --define-variable=prefix="$prefix" --cflags --libs compatcrypt-cxx)
-"$work/pc_cxx"
-echo "package consumers built and ran"
+echo "== consumers through find_package and pkg-config"
+build_consumers "$prefix" "$libdir" "$here/consumer"
+
+echo "== README examples"
+check_readme "$prefix" "$libdir" "$readme"
+
+echo "package_test: the installed tree is complete and usable"
