@@ -141,7 +141,8 @@ class COMPATCRYPT_CXX_API Key {
   std::array<std::byte, kKeySize> bytes_;
 };
 
-enum class Direction { encode, decode };
+// Exported with the API: Coder's instantiations carry its visibility.
+enum class COMPATCRYPT_CXX_API Direction { encode, decode };
 
 // Streaming encoder (Encoder) or decoder (Decoder): the outputs of every
 // update() followed by finish(), concatenated, equal encode() or decode() of
@@ -152,9 +153,10 @@ enum class Direction { encode, decode };
 //
 // The span forms write into the caller's memory: update() writes
 // update_size(in.size()) bytes, finish() finish_size() bytes, and both throw
-// Error (result::error) if `out` is shorter. `out` may be the memory of `in`
-// (coding in place): one buffer coded with a write position that trails the
-// read position by the held bytes.
+// Error (result::error) if `out` is shorter. Coding in place: `out` may
+// overlap `in` when it starts at least finish_size() bytes before it (the
+// held bytes), as in one buffer coded with a write position that trails the
+// read position; with nothing held, `out` may be `in`.
 template <Direction D>
 class COMPATCRYPT_CXX_API Coder {
  public:

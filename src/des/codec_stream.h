@@ -13,9 +13,11 @@
 // the new input, so its output may run up to 7 bytes ahead of its input
 // and lags the total input by the held bytes.
 //
-// In place: `out` may be `in`, or, when bytes are held, lie up to 7 bytes
-// before it, as when one buffer is coded with a write position that trails
-// the read position. Every block is read before its output is written.
+// In place: `out` may overlap `in` when it starts at least the held bytes
+// (FinishSize()) before it, as when one buffer is coded with a write
+// position that trails the read position; with nothing held, `out` may be
+// `in`. The output never runs ahead of the input then: every block is read
+// before its output is written.
 #pragma once
 
 #include <cstddef>

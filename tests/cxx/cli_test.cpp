@@ -2,6 +2,8 @@
 // the C functions: encoding and decoding, password keys, digest lines and
 // their checking, and failures that must leave no output file behind.
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
@@ -18,13 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "cxx_test_support.h"
+#include "compatcrypt.hpp"
+#include "support/test_support.h"
 
 extern char **environ;
 
+namespace compatcrypt::test {
 namespace {
 
-using namespace compatcrypt_test;
 namespace fs = std::filesystem;
 using testing::HasSubstr;
 
@@ -69,14 +72,16 @@ class CliTest : public testing::Test {
   fs::path work() const { return root_ / "work"; }
   std::string At(const std::string &name) const { return (work() / name).string(); }
 
-  std::string Write(const std::string &name, const Bytes &content) {
+  std::string Write(const std::string &name, const ByteVector &content) {
     std::ofstream(work() / name, std::ios::binary)
         .write(reinterpret_cast<const char *>(content.data()), static_cast<std::streamsize>(content.size()));
     return At(name);
   }
-  std::string Write(const std::string &name, const std::string &text) { return Write(name, AsBytes(text)); }
+  std::string Write(const std::string &name, const std::string &text) {
+    return Write(name, AsByteVector(text));
+  }
 
-  Bytes Read(const std::string &name) const { return AsBytes(ReadText(work() / name)); }
+  ByteVector Read(const std::string &name) const { return AsByteVector(ReadText(work() / name)); }
 
   // The names in the work directory, temporary files included.
   std::vector<std::string> Listing() const {
@@ -130,28 +135,23 @@ class CliTest : public testing::Test {
 };
 
 std::string FileDigestHex(const std::string &path, int32_t offset = 0) {
-  compatcrypt::DigestValue value{};
-  int32_t valueLen = 0;
-  EXPECT_EQ(FileDigest(reinterpret_cast<const unsigned char *>(path.c_str()), offset, U(value), &valueLen,
-                       COMPATCRYPT_MODE),
-            COMPATCRYPT_OK);
-  return compatcrypt::to_hex(value);
+  return ToHex(CFileDigest(path, offset));
 }
 
 // Lengths with and without a tail, below one block, and across the tool's
 // 64 KiB read chunks.
 TEST_F(CliTest, EncodeAndDecodeEqualTheCFunctions) {
-  std::mt19937 rng(1);
+  std::mt19937_64 rng(1);
   const auto key = compatcrypt::Key::from_hex(kKeyHex);
   for (const std::size_t length : {0u, 5u, 8u, 29u, 65536u + 3u, 200003u}) {
     SCOPED_TRACE("length " + std::to_string(length));
-    const Bytes plain = RandomBytes(length, rng);
+    const ByteVector plain = RandomBytes<std::byte>(rng, length);
     const std::string in = Write("plain.bin", plain);
 
     Outcome run = Tool({"encode", "--key", kKeyHex, "-i", in, "-o", At("coded.bin")});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(Read("coded.bin"), CEncode(plain, key));
+    EXPECT_EQ(ToBytes(Read("coded.bin")), CEncode(plain, key.bytes()));
 
     run = Tool({"decode", "--key", kKeyHex, "-i", At("coded.bin"), "-o", At("decoded.bin")});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -161,30 +161,28 @@ TEST_F(CliTest, EncodeAndDecodeEqualTheCFunctions) {
 }
 
 TEST_F(CliTest, StandardInputAndOutputAreTheDefaults) {
-  std::mt19937 rng(2);
+  std::mt19937_64 rng(2);
   const auto key = compatcrypt::Key::from_hex(kKeyHex);
-  const Bytes plain = RandomBytes(1000 + 3, rng);
+  const ByteVector plain = RandomBytes<std::byte>(rng, 1000 + 3);
   Spawn encode{.args = {"encode", "--key", kKeyHex}, .stdinPath = Write("plain.bin", plain)};
   const Outcome encoded = Tool(encode);
   ASSERT_EQ(encoded.status, 0) << encoded.err;
-  EXPECT_EQ(AsBytes(encoded.out), CEncode(plain, key));
+  EXPECT_EQ(ToBytes(encoded.out), CEncode(plain, key.bytes()));
 
-  Spawn decode{.args = {"decode", "--key", kKeyHex}, .stdinPath = Write("coded.bin", AsBytes(encoded.out))};
+  Spawn decode{.args = {"decode", "--key", kKeyHex},
+               .stdinPath = Write("coded.bin", AsByteVector(encoded.out))};
   const Outcome decoded = Tool(decode);
   ASSERT_EQ(decoded.status, 0) << decoded.err;
-  EXPECT_EQ(AsBytes(decoded.out), plain);
+  EXPECT_EQ(AsByteVector(decoded.out), plain);
 }
 
 // A password's key is the one EncodeKey uses: the password file's first line
 // without its newline, or the variable's value.
 TEST_F(CliTest, PasswordSourcesGiveTheEncodeKeyResult) {
-  std::mt19937 rng(3);
-  const Bytes plain = RandomBytes(77, rng);
+  std::mt19937_64 rng(3);
+  const ByteVector plain = RandomBytes<std::byte>(rng, 77);
   const std::string password = "correct horse";
-  Bytes expected(plain.size());
-  ASSERT_EQ(EncodeKey(reinterpret_cast<const unsigned char *>(password.c_str()), U(plain),
-                      static_cast<int32_t>(plain.size()), U(expected), COMPATCRYPT_MODE),
-            COMPATCRYPT_OK);
+  const ByteVector expected = ToByteVector(CEncodeKey(password, plain));
   const std::string in = Write("plain.bin", plain);
   const std::string passwordFile = Write("password.txt", password + "\nsecond line\n");
 
@@ -204,7 +202,7 @@ TEST_F(CliTest, PasswordSourcesGiveTheEncodeKeyResult) {
     decode.env["CC_TEST_PASSWORD"] = password;
     run = Tool(decode);
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(AsBytes(run.out), plain);
+    EXPECT_EQ(AsByteVector(run.out), plain);
 
     Spawn keygen{.args = {"keygen"}};
     keygen.args.insert(keygen.args.end(), source.begin(), source.end());
@@ -255,9 +253,9 @@ TEST_F(CliTest, PasswordPromptOnATerminalDoesNotEcho) {
 }
 
 TEST_F(CliTest, DigestPrintsHexTwoSpacesAndName) {
-  std::mt19937 rng(4);
-  const std::string a = Write("a.bin", RandomBytes(57, rng));
-  const std::string b = Write("b.bin", RandomBytes(200, rng));
+  std::mt19937_64 rng(4);
+  const std::string a = Write("a.bin", RandomBytes<std::byte>(rng, 57));
+  const std::string b = Write("b.bin", RandomBytes<std::byte>(rng, 200));
 
   Outcome run = Tool({"digest", a, b});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -376,7 +374,7 @@ TEST_F(CliTest, FailuresLeaveNoOutputFile) {
       {"no key and no terminal", {"encode", "-i", in, "-o", fresh}, "key"},
   };
   Write("nul.txt", std::string("pass\0word\n", 10));
-  const Bytes existing = AsBytes("existing output, kept");
+  const ByteVector existing = AsByteVector("existing output, kept");
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     Write("out.bin", existing);
@@ -393,7 +391,7 @@ TEST_F(CliTest, FailuresLeaveNoOutputFile) {
 // A full device: the write error must be seen (on a flush, not only on a
 // failed fwrite) and reported, with output either through -o or stdout.
 TEST_F(CliTest, WriteFailuresAreReported) {
-  const std::string in = Write("plain.bin", Bytes(100000, std::byte{7}));
+  const std::string in = Write("plain.bin", ByteVector(100000, std::byte{7}));
   Outcome run = Tool({"encode", "--key", kKeyHex, "-i", in, "-o", "/dev/full"});
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr("compatcrypt: /dev/full: No space left on device"));
@@ -439,3 +437,4 @@ TEST_F(CliTest, HelpAndVersion) {
 }
 
 }  // namespace
+}  // namespace compatcrypt::test

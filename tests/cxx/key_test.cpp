@@ -1,15 +1,19 @@
 // Keys: hex parsing and printing, and password keys against KeyGenerating
 // and the password-keyed C functions.
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <array>
+#include <random>
 #include <string>
 #include <string_view>
 
-#include "cxx_test_support.h"
+#include "compatcrypt.hpp"
+#include "support/test_support.h"
 
+namespace compatcrypt::test {
 namespace {
 
-using compatcrypt::Key;
-using namespace compatcrypt_test;
 using namespace std::string_literals;
 
 struct HexCase {
@@ -24,7 +28,7 @@ TEST_P(BadHexKeyTest, IsRefusedWithFailedCode) {
     Key::from_hex(GetParam().text);
     ADD_FAILURE() << "accepted \"" << GetParam().text << "\"";
   } catch (const compatcrypt::Error &error) {
-    EXPECT_EQ(error.code(), COMPATCRYPT_FAILED);
+    EXPECT_EQ(error.code(), result::failed);
     EXPECT_NE(std::string(error.what()), "");
   }
 }
@@ -49,16 +53,15 @@ INSTANTIATE_TEST_SUITE_P(
         HexCase{"high_byte", k32.substr(0, 30) + "\xc3\xa9"}, HexCase{"all_spaces", std::string(32, ' ')}),
     [](const testing::TestParamInfo<HexCase> &info) { return std::string(info.param.what); });
 
+// The key bytes are the hex text read two digits per byte, first byte first.
 TEST(HexKeyTest, AcceptsEitherCaseAndPrintsLowerCase) {
-  const std::array<std::byte, 16> expected = {
-      std::byte{0x00}, std::byte{0x11}, std::byte{0x22}, std::byte{0x33}, std::byte{0x44}, std::byte{0x55},
-      std::byte{0x66}, std::byte{0x77}, std::byte{0x88}, std::byte{0x99}, std::byte{0xaa}, std::byte{0xbb},
-      std::byte{0xcc}, std::byte{0xdd}, std::byte{0xee}, std::byte{0xff}};
+  const Bytes expected = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                          0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
   for (const std::string text : {"00112233445566778899aabbccddeeff", "00112233445566778899AABBCCDDEEFF",
                                  "00112233445566778899aAbBcCdDeEfF"}) {
     SCOPED_TRACE(text);
     const Key key = Key::from_hex(text);
-    EXPECT_TRUE(std::equal(key.bytes().begin(), key.bytes().end(), expected.begin()));
+    EXPECT_EQ(ToBytes(key.bytes()), expected);
     EXPECT_EQ(key.to_hex(), "00112233445566778899aabbccddeeff");
   }
 }
@@ -69,9 +72,10 @@ TEST(HexKeyTest, EveryByteValueRoundTrips) {
     std::array<std::byte, 16> bytes{};
     for (int i = 0; i < 16; ++i) bytes[i] = static_cast<std::byte>(start + i);
     const Key key(bytes);
-    EXPECT_EQ(compatcrypt::to_hex(bytes), key.to_hex());
+    EXPECT_EQ(compatcrypt::to_hex(bytes), ToHex(bytes));
+    EXPECT_EQ(key.to_hex(), ToHex(bytes));
     const Key parsed = Key::from_hex(key.to_hex());
-    EXPECT_TRUE(std::equal(parsed.bytes().begin(), parsed.bytes().end(), bytes.begin())) << key.to_hex();
+    EXPECT_EQ(ToBytes(parsed.bytes()), ToBytes(bytes)) << key.to_hex();
   }
 }
 
@@ -85,39 +89,28 @@ const std::string kPasswords[] = {""s,          "a"s,         "secret"s,        
 TEST(PasswordKeyTest, EqualsKeyGeneratingOverTheExactBytes) {
   for (const std::string &password : kPasswords) {
     SCOPED_TRACE(testing::PrintToString(password));
-    std::array<std::byte, 16> expected{};
-    int32_t expectedLen = 0;
-    ASSERT_EQ(
-        KeyGenerating(reinterpret_cast<const unsigned char *>(password.data()),
-                      static_cast<int32_t>(password.size()), U(expected), &expectedLen, COMPATCRYPT_MODE),
-        COMPATCRYPT_OK);
-    const Key key = Key::from_password(password);
-    EXPECT_TRUE(std::equal(key.bytes().begin(), key.bytes().end(), expected.begin()));
+    EXPECT_EQ(ToBytes(Key::from_password(password).bytes()), CKey(password));
   }
   // The NUL byte counts: the key differs from that of the bytes before it.
   EXPECT_NE(Key::from_password("pass\0word"s).to_hex(), Key::from_password("pass").to_hex());
 }
 
 TEST(PasswordKeyTest, EncodingUnderPasswordKeyEqualsEncodeKey) {
-  std::mt19937 rng(3);
+  std::mt19937_64 rng(3);
   for (const std::string &password : kPasswords) {
     if (password.find('\0') != std::string::npos) continue;
     SCOPED_TRACE(testing::PrintToString(password));
     const Key key = Key::from_password(password);
     for (const std::size_t length : {0u, 5u, 8u, 29u}) {
-      const Bytes plain = RandomBytes(length, rng);
-      Bytes expected(length);
-      const auto *pw = reinterpret_cast<const unsigned char *>(password.c_str());
-      ASSERT_EQ(EncodeKey(pw, U(plain), static_cast<int32_t>(length), U(expected), COMPATCRYPT_MODE),
-                COMPATCRYPT_OK);
-      EXPECT_EQ(compatcrypt::encode(plain, key), expected);
-      Bytes decoded(length);
-      ASSERT_EQ(DecodeKey(pw, U(expected), static_cast<int32_t>(length), U(decoded), COMPATCRYPT_MODE),
-                COMPATCRYPT_OK);
-      EXPECT_EQ(compatcrypt::decode(expected, key), decoded);
-      EXPECT_EQ(decoded, plain);
+      const ByteVector plain = RandomBytes<std::byte>(rng, length);
+      const Bytes expected = CEncodeKey(password, plain);
+      EXPECT_EQ(ToBytes(compatcrypt::encode(plain, key)), expected);
+      const Bytes decoded = CDecodeKey(password, expected);
+      EXPECT_EQ(ToBytes(compatcrypt::decode(ToByteVector(expected), key)), decoded);
+      EXPECT_EQ(decoded, ToBytes(plain));
     }
   }
 }
 
 }  // namespace
+}  // namespace compatcrypt::test

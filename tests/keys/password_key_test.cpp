@@ -1,5 +1,7 @@
 // Password keys: the fold of the password to a seed, the two self-keyed DES
-// steps, and the password-keyed buffer exports.
+// steps, and the password-keyed buffer exports. No key value is written
+// down here: expected keys are ModelKey's, on OpenSSL's DES
+// (tests/support/openssl_models.cpp), or equal pairs the fold rule implies.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +14,7 @@
 namespace compatcrypt::test {
 namespace {
 
+// KeyGenerating over `length` bytes of `password`, whatever its size.
 Bytes KeyOf(const Bytes &password, int32_t length) {
   Bytes out(16);
   int32_t outLen = 0;
@@ -19,8 +22,11 @@ Bytes KeyOf(const Bytes &password, int32_t length) {
   EXPECT_EQ(outLen, 16);
   return out;
 }
-Bytes KeyOf(const Bytes &password) { return KeyOf(password, static_cast<int32_t>(password.size())); }
-Bytes KeyOf(const std::string &password) { return KeyOf(Bytes(password.begin(), password.end())); }
+template <ByteRange P>
+Bytes KeyOf(const P &password) {
+  return CKey(password);
+}
+Bytes KeyOf(const char *password) { return CKey(std::string(password)); }
 
 // The derivation bit by bit as its format is defined: seven bits of each
 // byte of the working password XORed into a 56-bit register at a running
@@ -57,6 +63,7 @@ TEST(PasswordKey, MatchesModelForRandomPasswords) {
 
 TEST(PasswordKey, EdgeCases) {
   const Bytes longBuffer = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+  // Each pair has the same seed by the fill and fold rules.
   const struct {
     const char *what;
     Bytes key;
@@ -65,9 +72,12 @@ TEST(PasswordKey, EdgeCases) {
       {"empty password is eight fill letters", KeyOf(std::string()), KeyOf(std::string("llllllll"))},
       {"short password is filled to eight", KeyOf(std::string("abc")), KeyOf(std::string("abclllll"))},
       {"six bytes are filled", KeyOf(std::string("abcdef")), KeyOf(std::string("abcdefll"))},
-      {"seven bytes are not filled", KeyOf(std::string("abcdefg")), KeyOf(Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 0})},
+      {"seven bytes are not filled", KeyOf(std::string("abcdefg")),
+       KeyOf(Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 0})},
       {"bit 7 is ignored", KeyOf(std::string("Pass\xF7ord!")), KeyOf(std::string("Pass\x77ord\xA1"))},
-      {"repeated halves fold to the zero seed", KeyOf(std::string("abcdefgh\xE1\xE2" "cdefgh")), KeyOf(Bytes(8, 0))},
+      {"repeated halves fold to the zero seed",
+       KeyOf(Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0xE1, 0xE2, 'c', 'd', 'e', 'f', 'g', 'h'}),
+       KeyOf(Bytes(8, 0))},
       {"length 3 over a longer buffer", KeyOf(longBuffer, 3), KeyOf(std::string("abclllll"))},
       {"negative length is empty", KeyOf(longBuffer, -4), KeyOf(std::string("llllllll"))},
       {"0x00 and 0x80 take a position", KeyOf(Bytes{0x00, 'b', 'c'}), KeyOf(Bytes{0x80, 'b', 'c'})},
@@ -109,18 +119,14 @@ TEST(PasswordKeyExports, EqualBufferExportsUnderTheDerivedKey) {
   const char *passwords[] = {"", "a", "secret", "seven77", "a much longer pass phrase \xC3\xA9t\xC3\xA9"};
   for (const char *password : passwords) {
     const auto *pw = reinterpret_cast<const unsigned char *>(password);
-    const Bytes key = KeyOf(std::string(password));
+    const Bytes key = KeyOf(password);
     for (std::size_t n = 0; n <= 40; ++n) {
       SCOPED_TRACE(testing::Message() << '"' << password << "\" " << n);
       const Bytes plain = RandomBytes(rng, n);
       const int32_t len = static_cast<int32_t>(n);
-      Bytes viaKey(n), viaPassword(n), back(n);
-      ASSERT_EQ(EncodeFunction(plain.data(), len, key.data(), 16, viaKey.data(), 1), 1);
-      ASSERT_EQ(EncodeKey(pw, plain.data(), len, viaPassword.data(), 1), 1);
-      EXPECT_EQ(viaPassword, viaKey);
-      ASSERT_EQ(DecodeFunction(plain.data(), len, key.data(), 16, viaKey.data(), 1), 1);
-      ASSERT_EQ(DecodeKey(pw, plain.data(), len, back.data(), 1), 1);
-      EXPECT_EQ(back, viaKey);
+      const Bytes viaPassword = CEncodeKey(password, plain);
+      EXPECT_EQ(viaPassword, CEncode(plain, key));
+      EXPECT_EQ(CDecodeKey(password, plain), CDecode(plain, key));
       Bytes buffer = viaPassword;
       ASSERT_EQ(EncodeKey(pw, plain.data(), len, buffer.data(), 1), 1);
       ASSERT_EQ(DecodeKey(pw, buffer.data(), len, buffer.data(), 1), 1);

@@ -30,12 +30,6 @@ std::string ToHex(const unsigned char *data, std::size_t size) {
   return hex;
 }
 
-Bytes RandomBytes(std::mt19937_64 &rng, std::size_t size) {
-  Bytes bytes(size);
-  for (auto &b : bytes) b = static_cast<unsigned char>(rng());
-  return bytes;
-}
-
 TempDir::TempDir() {
   std::random_device seed;
   path_ = std::filesystem::temp_directory_path() / ("compatcrypt-test-" + std::to_string(seed()));
@@ -47,10 +41,11 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::filesystem::path TempDir::Write(const std::string &name, const Bytes &contents) const {
+std::filesystem::path TempDir::WriteBytes(const std::string &name, const unsigned char *data,
+                                          std::size_t size) const {
   const auto file = path_ / name;
   std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char *>(contents.data()), static_cast<std::streamsize>(contents.size()));
+  out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
   if (!out) throw std::runtime_error("cannot write " + file.string());
   return file;
 }

@@ -1,0 +1,44 @@
+#!/bin/sh
+# libcompatcrypt-cxx.so's dynamic symbol table defines the compatcrypt:: API
+# (with the type information and virtual tables of its classes) and nothing
+# else, and no symbol that libcompatcrypt.so defines: a program links both
+# and each keeps its own copy of the core.
+# Usage: cxx_exported_symbols.sh NM CXXFILT LIBCOMPATCRYPT-CXX LIBCOMPATCRYPT
+set -eu
+nm=$1
+cxxfilt=$2
+cxx=$3
+c=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Names only, without symbol versions.
+"$nm" -D --defined-only "$cxx" | awk '{print $NF}' | sed 's/@.*//' | sort -u >"$work/cxx"
+"$nm" -D --defined-only "$c" | awk '{print $NF}' | sed 's/@.*//' | sort -u >"$work/c"
+
+count=$(wc -l <"$work/cxx")
+if [ "$count" -lt 10 ]; then
+  echo "only $count symbols defined by $cxx"
+  exit 1
+fi
+if ! "$cxxfilt" <"$work/cxx" | grep -q '^compatcrypt::.*encode('; then
+  echo "compatcrypt::encode is not defined by $cxx"
+  exit 1
+fi
+
+"$cxxfilt" <"$work/cxx" |
+  grep -v -e '^compatcrypt::' -e '^typeinfo for compatcrypt::' -e '^typeinfo name for compatcrypt::' \
+    -e '^vtable for compatcrypt::' >"$work/foreign" || true
+if [ -s "$work/foreign" ]; then
+  echo "$cxx defines symbols outside compatcrypt::"
+  cat "$work/foreign"
+  exit 1
+fi
+
+comm -12 "$work/cxx" "$work/c" >"$work/common"
+if [ -s "$work/common" ]; then
+  echo "symbols defined by both $cxx and $c:"
+  cat "$work/common"
+  exit 1
+fi
+echo "$count symbols, all in compatcrypt::, none shared with $c"
