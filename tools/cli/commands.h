@@ -12,9 +12,15 @@
 namespace compatcrypt::cli {
 
 struct DigestOptions {
-  std::vector<std::string> files;  // none: standard input
-  std::uint64_t offset = 0;
-  std::optional<std::string> checkList;
+  std::vector<std::string> files;  // none: standard input; with check, the lists
+  std::uint64_t offset = 0;        // 0 to 2^63 - 1
+  bool check = false;              // -c: files are lists of digest lines to verify
+  bool tag = false;                // print (and read) "compatcrypt (NAME) = HEX" lines
+  bool quiet = false;              // check: no line for files that match
+  bool status = false;             // check: print nothing; the exit status tells
+  bool strict = false;             // check: malformed lines make the exit status 1
+  bool warn = false;               // check: report each malformed line
+  bool ignoreMissing = false;      // check: no failure for files that do not exist
 };
 
 enum class Direction { kEncode, kDecode };
@@ -22,6 +28,7 @@ enum class Direction { kEncode, kDecode };
 struct CoderOptions {
   std::string input = "-";
   std::string output = "-";
+  bool force = false;  // -f: an existing output file may be replaced
   KeyOptions key;
 };
 

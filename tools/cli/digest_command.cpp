@@ -159,9 +159,13 @@ int Check(const std::string &list, std::uint64_t offset) {
 }  // namespace
 
 int RunDigest(const DigestOptions &options) {
-  if (options.checkList) return Check(*options.checkList, options.offset);
   std::vector<std::string> files = options.files;
   if (files.empty()) files.push_back("-");
+  if (options.check) {
+    int status = 0;
+    for (const std::string &list : files) status |= Check(list, options.offset);
+    return status;
+  }
   int status = 0;
   for (const std::string &file : files) {
     try {

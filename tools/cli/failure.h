@@ -18,6 +18,13 @@ class Failure : public std::runtime_error {
   std::string subject_;
 };
 
+// A usage error (a malformed option value, a missing key source): exit
+// status 2, like the errors the option parser finds.
+class UsageError : public Failure {
+ public:
+  using Failure::Failure;
+};
+
 // A failure whose cause is the current errno.
 [[noreturn]] void ThrowErrno(const std::string &subject);
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "commands.h"
 #include "compatcrypt.hpp"
@@ -14,22 +16,37 @@ namespace {
 
 using namespace compatcrypt::cli;
 
-// --key, --password-file and --password-env: one of them at most.
+// One key source at most: --key, --key-file, --key-env (where a hex key is
+// taken), --password-file or --password-env.
 void AddKeyOptions(CLI::App &command, KeyOptions &key, bool withHex) {
-  CLI::Option *file =
+  std::vector<CLI::Option *> sources;
+  sources.push_back(
       command
-          .add_option("--password-file", key.passwordFile, "Read the password from the first line of FILE")
-          ->type_name("FILE");
-  CLI::Option *env =
+          .add_option("--password-file", key.passwordFile,
+                      "Read the password from the first line of FILE (without its LF or CRLF)")
+          ->type_name("FILE"));
+  sources.push_back(
       command
           .add_option("--password-env", key.passwordEnv, "Read the password from environment variable VAR")
-          ->type_name("VAR");
-  file->excludes(env);
+          ->type_name("VAR"));
   if (withHex) {
-    CLI::Option *hex =
-        command.add_option("--key", key.hex, "The 16-byte key as 32 hex digits")->type_name("HEX");
-    hex->excludes(file)->excludes(env);
+    sources.push_back(command
+                          .add_option("--key", key.hex,
+                                      "The 16-byte key as 32 hex digits; visible to other users of the "
+                                      "system: prefer --key-file or --key-env")
+                          ->type_name("HEX"));
+    sources.push_back(
+        command.add_option("--key-file", key.keyFile, "Read the hex key from the first line of FILE")
+            ->type_name("FILE"));
+    sources.push_back(
+        command.add_option("--key-env", key.keyEnv, "Read the hex key from environment variable VAR")
+            ->type_name("VAR"));
   }
+  for (CLI::Option *source : sources)
+    for (CLI::Option *other : sources)
+      if (source != other) source->excludes(other);
+  command.add_flag("--allow-empty-password", key.allowEmptyPassword,
+                   "Accept an empty password (its key is fixed and public)");
 }
 
 // Standard output is checked once at the end: a digest list that could not
@@ -59,9 +76,10 @@ int main(int argc, char **argv) {
 
   DigestOptions digest;
   CLI::App *digestCommand = addCommand("digest", "Print or check the 20-byte digests of files");
-  CLI::Option *files =
-      digestCommand->add_option("files", digest.files, "Files to digest; '-' or none: standard input")
-          ->type_name("FILE");
+  digestCommand
+      ->add_option("files", digest.files,
+                   "Files to digest, or with --check the lists to verify; '-' or none: standard input")
+      ->type_name("FILE");
   // Checked as text: the unsigned conversion alone would wrap "-1".
   const CLI::Validator wholeNumber(
       [](std::string &text) {
@@ -70,14 +88,21 @@ int main(int argc, char **argv) {
                    : "not a non-negative whole number: " + text;
       },
       "");
-  digestCommand->add_option("--offset", digest.offset, "Digest each file from byte N on")
+  digestCommand->add_option("--offset", digest.offset, "Digest each file from byte N on (0 to 2^63 - 1)")
       ->type_name("N")
       ->check(wholeNumber);
-  digestCommand
-      ->add_option("-c,--check", digest.checkList,
-                   "Verify the 'HEX  NAME' lines of LIST ('-': standard input)")
-      ->type_name("LIST")
-      ->excludes(files);
+  CLI::Option *check = digestCommand->add_flag(
+      "-c,--check", digest.check, "Read digest lines from the FILEs and verify the files they name");
+  digestCommand->add_flag("--tag", digest.tag, "Print 'compatcrypt (NAME) = HEX' lines");
+  for (auto [name, flag, help] : {
+           std::tuple{"--quiet", &digest.quiet, "With --check: print nothing for files that match"},
+           std::tuple{"--status", &digest.status, "With --check: print nothing; the exit status tells"},
+           std::tuple{"--strict", &digest.strict, "With --check: exit 1 on malformed lines"},
+           std::tuple{"-w,--warn", &digest.warn, "With --check: report each malformed line"},
+           std::tuple{"--ignore-missing", &digest.ignoreMissing,
+                      "With --check: no failure or line for files that do not exist"},
+       })
+    digestCommand->add_flag(name, *flag, help)->needs(check);
 
   CoderOptions encode;
   CLI::App *encodeCommand = addCommand("encode", "Encode a file");
@@ -88,6 +113,7 @@ int main(int argc, char **argv) {
         ->type_name("IN");
     command->add_option("-o,--output", options->output, "Output file (default '-': standard output)")
         ->type_name("OUT");
+    command->add_flag("-f,--force", options->force, "Replace an existing output file");
     AddKeyOptions(*command, options->key, true);
   }
 
@@ -113,6 +139,9 @@ int main(int argc, char **argv) {
     else if (*keygenCommand)
       status = RunKeygen(keygen);
     return FinishStandardOutput(status);
+  } catch (const UsageError &failure) {
+    Report(failure.subject(), failure.what());
+    return 2;
   } catch (const Failure &failure) {
     Report(failure.subject(), failure.what());
   } catch (const compatcrypt::Error &error) {

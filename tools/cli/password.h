@@ -11,9 +11,12 @@
 namespace compatcrypt::cli {
 
 struct KeyOptions {
-  std::optional<std::string> hex;           // --key
+  std::optional<std::string> hex;           // --key (visible to other users)
+  std::optional<std::string> keyFile;       // --key-file
+  std::optional<std::string> keyEnv;        // --key-env
   std::optional<std::string> passwordFile;  // --password-file
   std::optional<std::string> passwordEnv;   // --password-env
+  bool allowEmptyPassword = false;          // --allow-empty-password
 };
 
 // The key of the options. Without --key, --password-file or --password-env
