@@ -1,6 +1,6 @@
 // encode / decode: the input streamed in chunks through Encoder or Decoder,
 // so that the output is the one-shot encoding of the whole input however
-// large it is; and keygen.
+// large it is.
 #include <cstdio>
 #include <vector>
 
@@ -49,12 +49,6 @@ int RunCoder(Direction direction, const CoderOptions &options) {
     Stream(input, output, decoder);
   }
   output.Commit();
-  return 0;
-}
-
-int RunKeygen(const KeyOptions &options) {
-  const Key key = PasswordKey(options, false);
-  std::printf("%s\n", key.to_hex().c_str());
   return 0;
 }
 
