@@ -47,4 +47,23 @@ if [ ! -f "$marker" ]; then
 fi
 start_server
 
+# The first program a new server runs starts Wine's background services
+# (services.exe, winedevice, explorer...), and they inherit that program's
+# stdout and stderr. Under ctest those are the test's pipes, which then stay
+# open after the test ends, and ctest waits on them until it times out. So
+# when this prefix's server has no services yet, a detached no-op program
+# starts them first, with /dev/null for its output.
+services_running() {
+  for pid in $(pgrep -x services.exe 2>/dev/null); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && return 0
+  done
+  return 1
+}
+if ! services_running; then
+  (
+    flock 9
+    services_running || "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  ) 9>"$prefix/.wine-run.lock"
+fi
+
 exec "$WINE" "$@"

@@ -81,6 +81,10 @@ std::span<const DigestEngine> AvailableDigestEngines() { return {Engines().engin
 
 const DigestEngine &ActiveDigestEngine() { return *CurrentRoute().load(std::memory_order_relaxed)->bulk; }
 
+const DigestEngine *ShortRunDigestEngine() {
+  return CurrentRoute().load(std::memory_order_relaxed)->shortRuns;
+}
+
 bool UseDigestEngine(std::string_view name) {
   const Available &list = Engines();
   if (name.empty()) {

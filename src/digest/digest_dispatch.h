@@ -25,6 +25,10 @@ std::span<const DigestEngine> AvailableDigestEngines();
 // The engine that takes the bulk of a run.
 const DigestEngine &ActiveDigestEngine();
 
+// The engine that takes a short rest after the bulk engine's whole passes;
+// null when the bulk engine takes every block.
+const DigestEngine *ShortRunDigestEngine();
+
 // Tests and benchmarks: runs every block on `name` alone (no routing of
 // short runs elsewhere), or with an empty name goes back to the default.
 // False if `name` is not available.

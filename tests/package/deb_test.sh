@@ -148,7 +148,9 @@ usr/$libdir/cmake/compatcrypt/compatcryptTargets-${config:-noconfig}.cmake
 usr/$libdir/pkgconfig/compatcrypt.pc
 usr/$libdir/pkgconfig/compatcrypt-cxx.pc"
 check_package compatcrypt utils "usr/$bindir/compatcrypt
-usr/$mandir/man1/compatcrypt.1"
+usr/$mandir/man1/compatcrypt.1
+usr/$datarootdir/bash-completion/completions/compatcrypt
+usr/$datarootdir/zsh/vendor-completions/_compatcrypt"
 [ "$(LC_ALL=C sort -u "$work/summaries" | wc -l)" -eq 3 ] || fail "the packages do not have summaries of their own"
 
 runtime_deb=$out/${runtime}_${deb_version}_$arch.deb

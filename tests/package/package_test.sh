@@ -54,7 +54,9 @@ $libdir/cmake/compatcrypt/compatcryptTargets-${config:-noconfig}.cmake
 $libdir/pkgconfig/compatcrypt.pc
 $libdir/pkgconfig/compatcrypt-cxx.pc"
 tool_files="$bindir/compatcrypt
-$mandir/man1/compatcrypt.1"
+$mandir/man1/compatcrypt.1
+$datarootdir/bash-completion/completions/compatcrypt
+$datarootdir/zsh/vendor-completions/_compatcrypt"
 documentation_files="$docdir/LICENSE"
 
 echo "== component installations"
