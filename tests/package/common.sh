@@ -137,7 +137,8 @@ check_tool() {
   [ "$runpath" = "\$ORIGIN/../$2" ] || fail "$tool: run path '$runpath', not \$ORIGIN/../$2"
   check_loads_from "$1/$2" "$tool" libcompatcrypt-cxx.so.1
   out=$(env -u LD_LIBRARY_PATH "$tool" --version 2>&1) || fail "$tool --version: $out"
-  [ "$out" = "compatcrypt $4" ] || fail "$tool --version printed '$out', not 'compatcrypt $4'"
+  [ "$(printf '%s\n' "$out" | head -n 1)" = "compatcrypt $4" ] ||
+    fail "$tool --version printed '$out', not 'compatcrypt $4' first"
 }
 
 # check_cmake_package PREFIX VERSION LIBDIR: find_package(compatcrypt ...)

@@ -1,7 +1,6 @@
 // encode / decode: the input streamed in chunks through Encoder or Decoder,
 // so that the output is the one-shot encoding of the whole input however
 // large it is.
-#include <cstdio>
 #include <vector>
 
 #include "commands.h"
@@ -35,12 +34,16 @@ void Stream(InputFile &input, OutputFile &output, Coder &coder) {
 }  // namespace
 
 int RunCoder(Direction direction, const CoderOptions &options) {
+  // An empty name names no file: a usage error, found before anything is
+  // opened or asked for.
+  if (options.input.empty()) throw UsageError("--input", "empty file name");
+  if (options.output.empty()) throw UsageError("--output", "empty file name");
   // The input first, so that a missing one is reported before a password
   // is asked for; the key before the output, so that a bad key creates
   // nothing.
   InputFile input(options.input);
   const Key key = ResolveKey(options.key, direction == Direction::kEncode);
-  OutputFile output(options.output);
+  OutputFile output(options.output, options.force);
   if (direction == Direction::kEncode) {
     Encoder encoder(key);
     Stream(input, output, encoder);

@@ -1,12 +1,25 @@
 // Input and output files of the tool. "-" names standard input or output.
-// Inputs are read in chunks; an output file is written under a temporary
-// name in its own directory and renamed into place only when complete, so
-// that a failure leaves no output file (and an existing one untouched).
+//
+// Both sides move data with read(2) and write(2) straight between the
+// caller's buffers and the file, so that no buffer of the C library is left
+// holding plain data: the callers' buffers wipe themselves.
+//
+// An input that is a regular file must not change while it is read: its
+// size is taken when it is opened, and reading ends with an error if the
+// data ends early, runs past that size, or the size differs at the end.
+//
+// A regular output file is written as an unnamed file in the target's
+// directory and linked into place only when it is complete and synced, so
+// that neither a failure nor a kill leaves a partial file behind. An
+// existing file is replaced only when the caller allows it. Anything else
+// (a device, a pipe, one of the tool's own descriptors reached as
+// /dev/stdout, /dev/fd/N or /proc/self/fd/N) is written directly.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,42 +38,54 @@ class InputFile {
   InputFile &operator=(const InputFile &) = delete;
 
   // Fills `buffer` up to its size; fewer bytes only at the end of the data.
+  // Throws Failure if a regular file turns out to have changed.
   std::size_t Read(std::span<std::byte> buffer);
-  // Passes over the first `count` bytes (all of them if there are fewer).
+  // Passes over the next `count` bytes (all of them if there are fewer).
   void Skip(std::uint64_t count);
-  // The byte count of a regular file; unknown for pipes and terminals.
+  // The byte count from where reading starts to the end of a regular file;
+  // unknown for pipes and terminals.
   std::optional<std::uint64_t> Size() const { return size_; }
   // The name errors are reported under.
   const std::string &Name() const { return name_; }
 
  private:
+  void CheckEnd();
+
   std::string name_;
-  std::FILE *stream_ = nullptr;
+  int fd_ = -1;
   bool owned_ = false;
   bool regular_ = false;
+  std::uint64_t position_ = 0;     // regular files: the offset reached
+  std::uint64_t expectedEnd_ = 0;  // regular files: the size at opening
   std::optional<std::uint64_t> size_;
 };
 
 class OutputFile {
  public:
-  explicit OutputFile(const std::string &name);
-  // Without Commit(), removes the temporary file.
+  // Refuses an existing regular file unless `replace`.
+  OutputFile(const std::string &name, bool replace);
+  // Without Commit(), nothing is put in place.
   ~OutputFile();
   OutputFile(const OutputFile &) = delete;
   OutputFile &operator=(const OutputFile &) = delete;
 
   void Write(std::span<const std::byte> bytes);
-  // Flushes and syncs everything, then puts the file in place.
+  // Syncs everything, then puts the file in place.
   void Commit();
 
  private:
+  void OpenTemporary();
+  void LinkIntoPlace();
   void Discard() noexcept;
 
   std::string name_;       // as given, for messages
-  std::string target_;     // the path renamed to; empty when written directly
-  std::string temporary_;  // the path written; empty when written directly
-  std::FILE *stream_ = nullptr;
-  bool owned_ = false;
+  std::string target_;     // the path put in place; empty when written directly
+  std::string temporary_;  // a named temporary file; empty when unnamed or direct
+  int fd_ = -1;
+  bool owned_ = false;                   // fd_ is closed by this object
+  bool synced_ = false;                  // a directly written device is synced on Commit
+  bool replace_ = false;                 // an existing target may be replaced
+  std::optional<struct stat> replaced_;  // the existing target's status
   bool committed_ = false;
 };
 
