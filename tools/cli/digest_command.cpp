@@ -1,9 +1,17 @@
 // digest: one line "HEX  NAME" per file, the layout of the common checksum
-// tools, and --check to verify such lines. A name holding a backslash or a
-// newline is written escaped ("\\" and "\n") on a line that starts with a
-// backslash, so that every entry stays on one line.
+// tools, or with --tag "compatcrypt (NAME) = HEX"; --check verifies lines of
+// either form. A name holding a backslash, a newline or a carriage return is
+// written escaped ("\\", "\n", "\r") on a line that starts with a backslash,
+// so that every entry stays on one line and a carriage return at the end of
+// a list line can only be part of a CRLF line ending.
+#include <limits.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands.h"
@@ -16,13 +24,27 @@ namespace compatcrypt::cli {
 
 namespace {
 
-// Streams the file (or standard input) from `offset` through Digest.
-DigestValue DigestOf(const std::string &name, std::uint64_t offset) {
+constexpr std::size_t kHexLength = 2 * kDigestSize;
+constexpr std::string_view kTagOpen = "compatcrypt (";
+constexpr std::string_view kTagClose = ") = ";
+// The longest name the system can open (PATH_MAX counts the final NUL).
+constexpr std::size_t kNameLimit = PATH_MAX - 1;
+// The longest list line that can name such a file: every byte of the name
+// escaped, in the longer (tag) layout. Longer lines are malformed, and are
+// read past rather than held in memory.
+constexpr std::size_t kLineLimit = 1 + 2 * kNameLimit + kTagOpen.size() + kTagClose.size() + kHexLength + 1;
+
+// Streams the file (or standard input) from `offset` through Digest. An
+// offset at or past the end of a regular file digests no bytes; the skip
+// stops at the end, so no seek ever goes beyond it.
+DigestValue DigestOf(const std::string &name, std::uint64_t offset, bool showProgress) {
   InputFile input(name);
-  input.Skip(offset);
+  std::uint64_t skip = offset;
+  if (input.Size() && skip > *input.Size()) skip = *input.Size();
+  input.Skip(skip);
   std::optional<std::uint64_t> remaining;
-  if (input.Size()) remaining = *input.Size() > offset ? *input.Size() - offset : 0;
-  Progress progress(input.Name(), remaining);
+  if (input.Size()) remaining = *input.Size() - skip;
+  Progress progress(input.Name(), showProgress ? remaining : std::nullopt);
   Digest digest;
   std::vector<std::byte> buffer(kChunkSize);
   for (;;) {
@@ -34,15 +56,17 @@ DigestValue DigestOf(const std::string &name, std::uint64_t offset) {
   return digest.finish();
 }
 
-bool NeedsEscape(const std::string &name) { return name.find_first_of("\\\n") != std::string::npos; }
+bool NeedsEscape(std::string_view name) { return name.find_first_of("\\\n\r") != std::string_view::npos; }
 
-std::string Escape(const std::string &name) {
+std::string Escape(std::string_view name) {
   std::string escaped;
   for (const char c : name) {
     if (c == '\\')
       escaped += "\\\\";
     else if (c == '\n')
       escaped += "\\n";
+    else if (c == '\r')
+      escaped += "\\r";
     else
       escaped += c;
   }
@@ -50,7 +74,7 @@ std::string Escape(const std::string &name) {
 }
 
 // Undoes Escape; false on any other backslash sequence.
-bool Unescape(const std::string &text, std::string &name) {
+bool Unescape(std::string_view text, std::string &name) {
   name.clear();
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\\') {
@@ -62,98 +86,184 @@ bool Unescape(const std::string &text, std::string &name) {
       name += '\\';
     else if (text[i] == 'n')
       name += '\n';
+    else if (text[i] == 'r')
+      name += '\r';
     else
       return false;
   }
   return true;
 }
 
-// The name as a check line shows it: escaped names behind a backslash.
-std::string Shown(const std::string &name) {
-  if (!NeedsEscape(name)) return name;
-  std::string shown(1, '\\');
-  shown += Escape(name);
-  return shown;
+// The name as output lines show it: escaped names behind a backslash.
+std::string Shown(const std::string &name) { return NeedsEscape(name) ? "\\" + Escape(name) : name; }
+
+// A digest line as printed and as --check reads it.
+std::string DigestLine(const std::string &hex, const std::string &name, bool tag) {
+  const bool escape = NeedsEscape(name);
+  const std::string written = escape ? Escape(name) : name;
+  std::string line = escape ? "\\" : "";
+  if (tag)
+    line.append(kTagOpen).append(written).append(kTagClose).append(hex);
+  else
+    line.append(hex).append("  ").append(written);
+  return line + '\n';
 }
 
-bool IsHex(const std::string &text) {
-  return text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+bool IsHex(std::string_view text) {
+  return text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
 }
 
-std::string Lower(std::string text) {
-  for (char &c : text)
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char &c : lower)
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-  return text;
+  return lower;
 }
 
-// "HEX  NAME" or "HEX *NAME" (the binary-mode mark of other tools, which
-// means nothing here), optionally escaped. False for anything else.
-bool ParseLine(std::string line, std::string &hex, std::string &name) {
+// "HEX  NAME", "HEX *NAME" (the binary-mode mark of other tools, which
+// means nothing here), "HEX NAME", or "compatcrypt (NAME) = HEX"; each
+// optionally escaped. False for anything else, and for a name no file can
+// have (empty, holding a NUL, longer than the system's path limit).
+bool ParseLine(std::string_view line, std::string &hex, std::string &name) {
   const bool escaped = !line.empty() && line[0] == '\\';
-  if (escaped) line.erase(0, 1);
-  constexpr std::size_t kHexLength = 2 * kDigestSize;
-  if (line.size() < kHexLength + 3 || line[kHexLength] != ' ' ||
-      (line[kHexLength + 1] != ' ' && line[kHexLength + 1] != '*'))
-    return false;
-  hex = line.substr(0, kHexLength);
-  if (!IsHex(hex)) return false;
-  const std::string rest = line.substr(kHexLength + 2);
-  if (!escaped) {
-    name = rest;
-    return true;
+  if (escaped) line.remove_prefix(1);
+  std::string_view text;
+  if (line.starts_with(kTagOpen)) {
+    // The name may itself hold ") = ": the digest is found from the end.
+    if (line.size() < kTagOpen.size() + kTagClose.size() + kHexLength) return false;
+    const std::size_t close = line.size() - kHexLength - kTagClose.size();
+    if (line.substr(close, kTagClose.size()) != kTagClose) return false;
+    hex = line.substr(close + kTagClose.size());
+    text = line.substr(kTagOpen.size(), close - kTagOpen.size());
+  } else {
+    if (line.size() < kHexLength + 2 || line[kHexLength] != ' ') return false;
+    hex = line.substr(0, kHexLength);
+    std::size_t start = kHexLength + 1;
+    if (line[start] == ' ' || line[start] == '*') ++start;
+    text = line.substr(start);
   }
-  return Unescape(rest, name);
+  if (!IsHex(hex)) return false;
+  if (escaped) {
+    if (!Unescape(text, name)) return false;
+  } else {
+    name = text;
+  }
+  return !name.empty() && name.size() <= kNameLimit && name.find('\0') == std::string::npos;
 }
 
-// Reads one line without its newline; false at the end of the list.
-bool ReadLine(std::FILE *stream, std::string &line) {
+enum class LineRead { kLine, kTooLong, kEnd };
+
+// Reads one line without its newline. A line longer than `limit` is read
+// to its end but not kept.
+LineRead ReadLine(std::FILE *stream, std::size_t limit, std::string &line) {
   line.clear();
+  bool tooLong = false;
   int c;
-  while ((c = std::getc(stream)) != EOF && c != '\n') line += static_cast<char>(c);
-  return c != EOF || !line.empty();
+  while ((c = getc_unlocked(stream)) != EOF && c != '\n') {
+    if (tooLong) continue;
+    if (line.size() == limit) {
+      tooLong = true;
+      line.clear();
+      continue;
+    }
+    line += static_cast<char>(c);
+  }
+  if (tooLong) return LineRead::kTooLong;
+  return c != EOF || !line.empty() ? LineRead::kLine : LineRead::kEnd;
 }
 
-int Check(const std::string &list, std::uint64_t offset) {
+bool IsMissing(const std::string &name) {
+  struct stat status;
+  return name != "-" && stat(name.c_str(), &status) != 0 && errno == ENOENT;
+}
+
+std::string Count(std::size_t count, const char *one, const char *many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Verifies the lines of one list; the exit status it calls for.
+int Check(const std::string &list, const DigestOptions &options) {
   const bool fromStdin = list == "-";
   const std::string listName = fromStdin ? "standard input" : list;
   std::FILE *stream = fromStdin ? stdin : std::fopen(list.c_str(), "rb");
-  if (stream == nullptr) ThrowErrno(list);
-  int status = 0;
-  std::size_t lines = 0, checked = 0, mismatched = 0, unreadable = 0, malformed = 0;
+  if (stream == nullptr) {
+    Report(list, std::strerror(errno));
+    return 1;
+  }
+  const bool quiet = options.quiet || options.status;
+  const bool silent = options.status;
+  std::size_t lineNumber = 0, valid = 0, matched = 0, mismatched = 0, unreadable = 0, malformed = 0;
   std::string line, hex, name;
-  while (ReadLine(stream, line)) {
-    ++lines;
+  for (;;) {
+    const LineRead read = ReadLine(stream, kLineLimit, line);
+    if (read == LineRead::kEnd) break;
+    ++lineNumber;
+    // One carriage return before the newline is a CRLF line ending; one
+    // that belongs to a name is always written escaped.
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!ParseLine(line, hex, name)) {
+    if (read == LineRead::kTooLong || !ParseLine(line, hex, name)) {
       ++malformed;
-      Report(listName, "line " + std::to_string(lines) + ": not a digest line");
+      if (options.warn && !silent)
+        Report(listName,
+               "line " + std::to_string(lineNumber) +
+                   (read == LineRead::kTooLong ? ": longer than any file name" : ": not a digest line"));
       continue;
     }
-    ++checked;
+    ++valid;
     const std::string shown = Shown(name);
-    try {
-      const bool match = to_hex(DigestOf(name, offset)) == Lower(hex);
-      std::printf("%s: %s\n", shown.c_str(), match ? "OK" : "FAILED");
-      if (!match) ++mismatched;
-    } catch (const Failure &failure) {
-      Report(failure.subject(), failure.what());
-      std::printf("%s: FAILED open or read\n", shown.c_str());
+    if (fromStdin && name == "-") {
+      // The list itself is standard input: the entry cannot be read.
       ++unreadable;
+      if (!silent) {
+        std::fflush(stdout);
+        Report(listName, "line " + std::to_string(lineNumber) + ": '-' names the list being read");
+        std::printf("%s: FAILED open or read\n", shown.c_str());
+      }
+      continue;
+    }
+    if (options.ignoreMissing && IsMissing(name)) continue;
+    try {
+      const bool match = to_hex(DigestOf(name, options.offset, !silent)) == Lower(hex);
+      if (match) {
+        ++matched;
+        if (!quiet) std::printf("%s: OK\n", shown.c_str());
+      } else {
+        ++mismatched;
+        if (!silent) std::printf("%s: FAILED\n", shown.c_str());
+      }
+    } catch (const Failure &failure) {
+      ++unreadable;
+      if (!silent) {
+        std::fflush(stdout);
+        Report(failure.subject(), failure.what());
+        std::printf("%s: FAILED open or read\n", shown.c_str());
+      }
     }
   }
   const bool readFailed = std::ferror(stream) != 0;
   if (!fromStdin) std::fclose(stream);
-  if (readFailed) throw Failure(listName, "read error");
   std::fflush(stdout);
-  if (checked == 0) Report(listName, "no digest lines found");
-  if (mismatched != 0)
-    Report(listName,
-           std::to_string(mismatched) + " of " + std::to_string(checked) + " digests did not match");
-  if (unreadable != 0)
-    Report(listName,
-           std::to_string(unreadable) + " of " + std::to_string(checked) + " files could not be read");
-  if (checked == 0 || mismatched != 0 || unreadable != 0 || malformed != 0) status = 1;
-  return status;
+  if (readFailed) {
+    Report(listName, "read error");
+    return 1;
+  }
+  if (valid == 0) {
+    Report(listName, "no properly formatted digest lines found");
+    return 1;
+  }
+  if (!silent) {
+    if (malformed != 0)
+      Report(listName, Count(malformed, "line is", "lines are") + " not properly formatted");
+    if (unreadable != 0)
+      Report(listName, Count(unreadable, "listed file", "listed files") + " could not be read");
+    if (mismatched != 0)
+      Report(listName,
+             Count(mismatched, "digest", "digests") + " of " + std::to_string(valid) + " did not match");
+    if (matched == 0 && mismatched == 0 && unreadable == 0) Report(listName, "no file was verified");
+  }
+  const bool failed =
+      matched == 0 || mismatched != 0 || unreadable != 0 || (options.strict && malformed != 0);
+  return failed ? 1 : 0;
 }
 
 }  // namespace
@@ -161,19 +271,15 @@ int Check(const std::string &list, std::uint64_t offset) {
 int RunDigest(const DigestOptions &options) {
   std::vector<std::string> files = options.files;
   if (files.empty()) files.push_back("-");
+  int status = 0;
   if (options.check) {
-    int status = 0;
-    for (const std::string &list : files) status |= Check(list, options.offset);
+    for (const std::string &list : files) status |= Check(list, options);
     return status;
   }
-  int status = 0;
   for (const std::string &file : files) {
     try {
-      const std::string hex = to_hex(DigestOf(file, options.offset));
-      if (NeedsEscape(file))
-        std::printf("\\%s  %s\n", hex.c_str(), Escape(file).c_str());
-      else
-        std::printf("%s  %s\n", hex.c_str(), file.c_str());
+      const std::string line = DigestLine(to_hex(DigestOf(file, options.offset, true)), file, options.tag);
+      std::fwrite(line.data(), 1, line.size(), stdout);
     } catch (const Failure &failure) {
       std::fflush(stdout);
       Report(failure.subject(), failure.what());
