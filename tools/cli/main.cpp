@@ -1,7 +1,10 @@
 // compatcrypt: digests, encoding and password keys from the command line.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <iostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -20,11 +23,10 @@ using namespace compatcrypt::cli;
 // taken), --password-file or --password-env.
 void AddKeyOptions(CLI::App &command, KeyOptions &key, bool withHex) {
   std::vector<CLI::Option *> sources;
-  sources.push_back(
-      command
-          .add_option("--password-file", key.passwordFile,
-                      "Read the password from the first line of FILE (without its LF or CRLF)")
-          ->type_name("FILE"));
+  sources.push_back(command
+                        .add_option("--password-file", key.passwordFile,
+                                    "Read the password from the first line of FILE (without its LF or CRLF)")
+                        ->type_name("FILE"));
   sources.push_back(
       command
           .add_option("--password-env", key.passwordEnv, "Read the password from environment variable VAR")
@@ -64,7 +66,13 @@ int FinishStandardOutput(int status) {
 int main(int argc, char **argv) {
   CLI::App app{"Digests, two-key triple-DES encoding and password keys in fixed byte formats.",
                "compatcrypt"};
-  app.set_version_flag("--version", std::string("compatcrypt ") + COMPATCRYPT_VERSION);
+  app.set_version_flag("--version", [] {
+    return std::string("compatcrypt ") + COMPATCRYPT_VERSION + "\nengines: " + compatcrypt::engines();
+  });
+  // Every message of the tool starts with its name, the parser's too.
+  app.failure_message([](const CLI::App *, const CLI::Error &error) {
+    return std::string("compatcrypt: ") + error.what() + "\nRun 'compatcrypt --help' for usage.\n";
+  });
   app.require_subcommand(1);
   app.footer("Run 'compatcrypt COMMAND --help' for the options of a command.");
   // Subcommands would inherit the footer; it belongs to the top level only.
@@ -80,17 +88,23 @@ int main(int argc, char **argv) {
       ->add_option("files", digest.files,
                    "Files to digest, or with --check the lists to verify; '-' or none: standard input")
       ->type_name("FILE");
-  // Checked as text: the unsigned conversion alone would wrap "-1".
+  // Checked as text: the unsigned conversion alone would wrap "-1", accept
+  // numbers past the largest file offset, 2^63 - 1, and read a leading zero
+  // as octal; the zeros are dropped.
   const CLI::Validator wholeNumber(
       [](std::string &text) {
-        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos
-                   ? std::string()
-                   : "not a non-negative whole number: " + text;
+        const std::size_t first = text.find_first_not_of('0');
+        const std::string digits = first == std::string::npos ? "0" : text.substr(first);
+        const bool inRange = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+                             (digits.size() < 19 || (digits.size() == 19 && digits <= "9223372036854775807"));
+        if (!inRange) return "not a whole number from 0 to 2^63 - 1: " + text;
+        text = digits;
+        return std::string();
       },
       "");
   digestCommand->add_option("--offset", digest.offset, "Digest each file from byte N on (0 to 2^63 - 1)")
       ->type_name("N")
-      ->check(wholeNumber);
+      ->transform(wholeNumber);
   CLI::Option *check = digestCommand->add_flag(
       "-c,--check", digest.check, "Read digest lines from the FILEs and verify the files they name");
   digestCommand->add_flag("--tag", digest.tag, "Print 'compatcrypt (NAME) = HEX' lines");
@@ -122,9 +136,17 @@ int main(int argc, char **argv) {
   AddKeyOptions(*keygenCommand, keygen, false);
 
   try {
+    TakeKeyArgument(argc, argv);
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
-    return app.exit(error) == 0 ? 0 : 2;
+    const int shown = app.exit(error);
+    // --help and --version succeed only if their text was written.
+    std::cout.flush();
+    if (shown == 0 && !std::cout) {
+      Report("standard output", std::strerror(errno != 0 ? errno : EIO));
+      return 1;
+    }
+    return shown == 0 ? 0 : 2;
   }
 
   InstallInterruptCleanup();

@@ -1,12 +1,16 @@
 #include "password.h"
 
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string_view>
 
 #include "failure.h"
 #include "signals.h"
@@ -15,125 +19,343 @@ namespace compatcrypt::cli {
 
 namespace {
 
-// A password held only as long as needed, wiped when it goes.
+// Secret bytes are read one at a time through volatile pointers: a library
+// routine (memcpy, memchr, memcmp) or a vectorised loop would pass them
+// through vector registers, which the dynamic linker's lazy binding and
+// signal delivery save on the stack, out of reach of any wipe.
+void CopyBytes(char *to, const char *from, std::size_t count) {
+  volatile char *target = to;
+  const volatile char *source = from;
+  for (std::size_t i = 0; i < count; ++i) target[i] = source[i];
+}
+
+// The offset of the first `c` in `bytes`, or `count`.
+std::size_t Find(const char *bytes, std::size_t count, char c) {
+  const volatile char *source = bytes;
+  std::size_t at = 0;
+  while (at < count && source[at] != c) ++at;
+  return at;
+}
+
+// Compares in a time that does not depend on where the texts differ.
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const volatile char *left = a.data();
+  const volatile char *right = b.data();
+  unsigned difference = 0;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    difference |= static_cast<unsigned char>(left[i]) ^ static_cast<unsigned char>(right[i]);
+  return difference == 0;
+}
+
+// Key or password text in a buffer of its own, wiped when it goes or
+// grows.
 class Secret {
  public:
-  Secret() { value_.reserve(256); }
+  Secret() = default;
   ~Secret() { Wipe(); }
   Secret(const Secret &) = delete;
   Secret &operator=(const Secret &) = delete;
 
-  void Append(char c) {
-    // Growing the string would leave a copy behind in freed memory.
-    if (value_.size() == value_.capacity()) {
-      std::string larger;
-      larger.reserve(2 * value_.capacity());
-      larger = value_;
-      Wipe();
-      value_.swap(larger);
-    }
-    value_.push_back(c);
+  void Append(const char *bytes, std::size_t count) {
+    if (size_ + count > capacity_) Grow(std::max(2 * capacity_, size_ + count));
+    CopyBytes(text_.get() + size_, bytes, count);
+    size_ += count;
   }
-  const std::string &Value() const { return value_; }
+  void DropLast() { text_[--size_] = '\0'; }
+  std::string_view View() const { return {text_.get(), size_}; }
+  void Wipe() {
+    if (text_ != nullptr) secure_wipe(text_.get(), capacity_);
+    size_ = 0;
+  }
 
  private:
-  void Wipe() {
-    secure_wipe(value_.data(), value_.size());
-    value_.clear();
+  void Grow(std::size_t capacity) {
+    capacity = std::max<std::size_t>(capacity, 64);
+    auto larger = std::make_unique<char[]>(capacity);
+    if (size_ != 0) CopyBytes(larger.get(), text_.get(), size_);
+    const std::size_t size = size_;
+    Wipe();
+    text_ = std::move(larger);
+    capacity_ = capacity;
+    size_ = size;
   }
-  std::string value_;
+
+  std::unique_ptr<char[]> text_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
 
-// The key of a password as EncodeKey derives it: from the bytes of a
-// NUL-terminated string, so a NUL byte could not be part of one.
-Key KeyOf(const Secret &password, const std::string &source) {
-  if (password.Value().find('\0') != std::string::npos) throw Failure(source, "password contains a NUL byte");
-  return Key::from_password(password.Value());
+// Zeroes the stack below the caller's frame, where the functions that
+// handled a secret had theirs (and where registers were saved).
+[[gnu::noinline]] void BurnStack() {
+  char area[16 * 1024];
+  secure_wipe(area, sizeof area);
 }
 
-// The first line of the file, without its newline.
-void ReadPasswordFile(const std::string &path, Secret &password) {
-  std::FILE *stream = std::fopen(path.c_str(), "rb");
-  if (stream == nullptr) ThrowErrno(path);
-  int c;
-  while ((c = std::getc(stream)) != EOF && c != '\n') password.Append(static_cast<char>(c));
-  const bool failed = std::ferror(stream) != 0;
-  const int cause = errno;
-  std::fclose(stream);
-  if (failed) throw Failure(path, std::strerror(cause));
-}
-
-// Asks on the terminal with echo turned off.
-void Prompt(const char *question, Secret &password) {
-  termios saved;
-  if (tcgetattr(STDIN_FILENO, &saved) != 0) ThrowErrno("terminal");
-  termios quiet = saved;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  // Echo goes off before the question is shown: TCSAFLUSH drops anything
-  // typed ahead, so nothing typed after the question may be lost or echoed.
-  SetTerminalToRestore(&saved);
-  if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) {
-    SetTerminalToRestore(nullptr);
-    ThrowErrno("terminal");
+// The key `work` finds, with the stack burnt after it however it ends.
+template <typename Work>
+Key Burning(Work &&work) {
+  try {
+    const Key key = work();
+    BurnStack();
+    return key;
+  } catch (...) {
+    BurnStack();
+    throw;
   }
-  std::fprintf(stderr, "%s", question);
-  std::fflush(stderr);
-  // Byte by byte from the descriptor: nothing after the line may be taken
-  // into a buffer, since standard input may be read as data afterwards.
+}
+
+// The value of --key, taken out of argv before parsing.
+struct HeldKey {
+  Secret text;
+  bool taken = false;
+};
+
+HeldKey &TheHeldKey() {
+  static HeldKey held;
+  return held;
+}
+
+// Overwrites an argument's bytes in place: "*" and then zero bytes.
+void Hide(char *value) {
+  const std::size_t length = Find(value, SIZE_MAX, '\0');
+  if (length == 0) return;
+  secure_wipe(value, length);
+  value[0] = '*';
+}
+
+void Hold(char *value) {
+  HeldKey &held = TheHeldKey();
+  held.text.Wipe();
+  held.text.Append(value, Find(value, SIZE_MAX, '\0'));
+  held.taken = true;
+  Hide(value);
+}
+
+// Reads a file's first line without its line ending, LF or CRLF (a CR
+// without an LF after it is part of the text), from the descriptor into
+// wiped memory: no stdio buffer holds it.
+void ReadFirstLine(const std::string &path, Secret &line) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) ThrowErrno(path);
+  char chunk[512];
   bool ended = false;
   int cause = 0;
-  for (;;) {
-    char c;
-    const ssize_t got = read(STDIN_FILENO, &c, 1);
+  while (!ended) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) cause = errno;
     if (got <= 0) break;
-    if (c == '\n') {
-      ended = true;
-      break;
-    }
-    password.Append(c);
+    const std::size_t used = Find(chunk, static_cast<std::size_t>(got), '\n');
+    line.Append(chunk, used);
+    ended = used < static_cast<std::size_t>(got);
   }
-  // Restored without a flush: what follows the line may be data.
-  tcsetattr(STDIN_FILENO, TCSADRAIN, &saved);
-  SetTerminalToRestore(nullptr);
-  std::fprintf(stderr, "\n");
-  if (cause != 0) throw Failure("terminal", std::strerror(cause));
-  if (!ended) throw Failure("terminal", "no password given");
+  secure_wipe(chunk, sizeof chunk);
+  close(fd);
+  if (cause != 0) throw Failure(path, std::strerror(cause));
+  if (ended && !line.View().empty() && line.View().back() == '\r') line.DropLast();
 }
 
-}  // namespace
+// The terminal the password is asked on: /dev/tty, so that standard input
+// may be the data to encode.
+class Terminal {
+ public:
+  Terminal() : fd_(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+  ~Terminal() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Terminal(const Terminal &) = delete;
+  Terminal &operator=(const Terminal &) = delete;
+  bool Open() const { return fd_ >= 0; }
 
-Key PasswordKey(const KeyOptions &options, bool confirm) {
+  // Asks with echo turned off.
+  void Prompt(const char *question, Secret &password) {
+    TerminalSettings settings;
+    settings.fd = fd_;
+    if (tcgetattr(fd_, &settings.normal) != 0) ThrowErrno("terminal");
+    settings.quiet = settings.normal;
+    settings.quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    // Echo goes off before the question is shown: TCSAFLUSH drops anything
+    // typed ahead, so nothing typed after the question may be lost or
+    // echoed. A signal from here on restores the terminal.
+    SetTerminalToRestore(&settings);
+    if (tcsetattr(fd_, TCSAFLUSH, &settings.quiet) != 0) {
+      SetTerminalToRestore(nullptr);
+      ThrowErrno("terminal");
+    }
+    Say(question);
+    bool ended = false;
+    int cause = 0;
+    char c = 0;
+    for (;;) {
+      const ssize_t got = read(fd_, &c, 1);
+      if (got < 0 && errno == EINTR) continue;  // continued after a stop
+      if (got < 0) cause = errno;
+      if (got <= 0) break;
+      if (c == '\n') {
+        ended = true;
+        break;
+      }
+      password.Append(&c, 1);
+    }
+    secure_wipe(&c, sizeof c);
+    tcsetattr(fd_, TCSANOW, &settings.normal);
+    SetTerminalToRestore(nullptr);
+    Say("\n");
+    if (cause != 0) throw Failure("terminal", std::strerror(cause));
+    if (!ended) throw Failure("terminal", "no password given");
+  }
+
+ private:
+  void Say(const char *text) {
+    for (std::size_t left = std::strlen(text); left != 0;) {
+      const ssize_t put = write(fd_, text, left);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return;  // the answer can still be read
+      text += put;
+      left -= static_cast<std::size_t>(put);
+    }
+  }
+
+  int fd_;
+};
+
+// How much of the key the cipher uses: each DES key (the outer one of the
+// even-numbered bytes, the middle one of the odd-numbered bytes) is read
+// only up to its first zero byte, and the bytes after it count as zero. A
+// half is cut short when that drops a non-zero byte.
+struct Half {
+  std::size_t inEffect = 8;
+  bool cut = false;
+};
+
+Half HalfOf(std::span<const std::byte, kKeySize> bytes, std::size_t first) {
+  Half half;
+  for (std::size_t i = 0; i < 8; ++i) {
+    const std::byte b = bytes[first + 2 * i];
+    if (half.inEffect == 8 && b == std::byte{0}) half.inEffect = i;
+    if (half.inEffect < i && b != std::byte{0}) half.cut = true;
+  }
+  if (!half.cut) half.inEffect = 8;
+  return half;
+}
+
+void WarnOfShortKey(const Key &key) {
+  const Half outer = HalfOf(key.bytes(), 0);
+  const Half middle = HalfOf(key.bytes(), 1);
+  if (!outer.cut && !middle.cut) return;
+  std::string cuts;
+  if (outer.cut) cuts = "the outer key to " + std::to_string(outer.inEffect) + " of 8 bytes";
+  if (outer.cut && middle.cut) cuts += " and the middle key to " + std::to_string(middle.inEffect) + " of 8";
+  if (!outer.cut) cuts = "the middle key to " + std::to_string(middle.inEffect) + " of 8 bytes";
+  std::fprintf(stderr, "compatcrypt: warning: key: a zero byte cuts %s; %zu of 16 key bytes are in effect\n",
+               cuts.c_str(), outer.inEffect + middle.inEffect);
+}
+
+// The key of a password as EncodeKey derives it: from the bytes of a
+// NUL-terminated string, so a NUL byte could not be part of one. The empty
+// password's key is the same for everyone.
+Key KeyOf(std::string_view password, const std::string &source, const KeyOptions &options) {
+  if (Find(password.data(), password.size(), '\0') != password.size())
+    throw Failure(source, "password contains a NUL byte");
+  if (password.empty() && !options.allowEmptyPassword)
+    throw UsageError(source,
+                     "the password is empty, and the key of an empty password is public; "
+                     "give --allow-empty-password to use it anyway");
+  return Key::from_password(password);
+}
+
+Key PasswordKeyOf(const KeyOptions &options, bool confirm, const char *sources) {
   Secret password;
   if (options.passwordFile) {
-    ReadPasswordFile(*options.passwordFile, password);
-    return KeyOf(password, *options.passwordFile);
+    ReadFirstLine(*options.passwordFile, password);
+    return KeyOf(password.View(), *options.passwordFile, options);
   }
   if (options.passwordEnv) {
     const char *value = std::getenv(options.passwordEnv->c_str());
     if (value == nullptr) throw Failure(*options.passwordEnv, "environment variable is not set");
-    for (const char *p = value; *p != '\0'; ++p) password.Append(*p);
-    return KeyOf(password, *options.passwordEnv);
+    return KeyOf(value, *options.passwordEnv, options);
   }
-  if (!isatty(STDIN_FILENO))
-    throw Failure("key", "none given: use --key, --password-file or --password-env, or run on a terminal");
-  Prompt("Password: ", password);
+  Terminal terminal;
+  if (!terminal.Open())
+    throw Failure("key", std::string("none given: use ") + sources + ", or run on a terminal");
+  terminal.Prompt("Password: ", password);
+  // An empty password is refused before it would be asked for again.
+  if (password.View().empty() && !options.allowEmptyPassword)
+    return KeyOf(password.View(), "terminal", options);
   if (confirm) {
     Secret again;
-    Prompt("Repeat password: ", again);
-    if (again.Value() != password.Value()) throw Failure("terminal", "the passwords do not match");
+    terminal.Prompt("Repeat password: ", again);
+    if (!SameText(again.View(), password.View())) throw Failure("terminal", "the passwords do not match");
   }
-  return KeyOf(password, "terminal");
+  return KeyOf(password.View(), "terminal", options);
+}
+
+Key HexKey(std::string_view hex, const std::string &source) {
+  try {
+    return Key::from_hex(hex);
+  } catch (const Error &error) {
+    throw Failure(source, error.what());
+  }
+}
+
+Key HexKeyOf(const KeyOptions &options) {
+  if (options.hex) {
+    HeldKey &held = TheHeldKey();
+    try {
+      const Key key = Key::from_hex(held.taken ? held.text.View() : std::string_view(*options.hex));
+      held.text.Wipe();
+      return key;
+    } catch (const Error &error) {
+      held.text.Wipe();
+      throw UsageError("--key", error.what());
+    }
+  }
+  if (options.keyFile) {
+    Secret text;
+    ReadFirstLine(*options.keyFile, text);
+    return HexKey(text.View(), *options.keyFile);
+  }
+  const char *value = std::getenv(options.keyEnv->c_str());
+  if (value == nullptr) throw Failure(*options.keyEnv, "environment variable is not set");
+  return HexKey(value, *options.keyEnv);
+}
+
+}  // namespace
+
+void TakeKeyArgument(int argc, char **argv) {
+  constexpr std::string_view kOption = "--key";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") return;
+    if (argument == kOption && i + 1 < argc) {
+      // The parser takes no value that looks like an option.
+      const std::string_view next = argv[i + 1];
+      if (next.size() > 1 && next[0] == '-') continue;
+      Hold(argv[++i]);
+    } else if (argument.starts_with("--key=")) {
+      Hold(argv[i] + kOption.size() + 1);
+    }
+  }
+}
+
+Key PasswordKey(const KeyOptions &options, bool confirm) {
+  const Key key =
+      Burning([&] { return PasswordKeyOf(options, confirm, "--password-file or --password-env"); });
+  WarnOfShortKey(key);
+  return key;
 }
 
 Key ResolveKey(const KeyOptions &options, bool confirm) {
-  if (!options.hex) return PasswordKey(options, confirm);
-  try {
-    return Key::from_hex(*options.hex);
-  } catch (const Error &error) {
-    throw Failure("--key", error.what());
-  }
+  const Key key = Burning([&] {
+    return options.hex || options.keyFile || options.keyEnv
+               ? HexKeyOf(options)
+               : PasswordKeyOf(options, confirm,
+                               "--key, --key-file, --key-env, --password-file or --password-env");
+  });
+  WarnOfShortKey(key);
+  return key;
 }
 
 }  // namespace compatcrypt::cli

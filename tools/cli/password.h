@@ -1,6 +1,7 @@
-// Where the cipher key comes from: a hex key, or a password read from a
-// file, an environment variable or the terminal. A password is never taken
-// from the command line, where other users could read it.
+// Where the cipher key comes from: a hex key (--key, --key-file, --key-env),
+// or a password read from a file, an environment variable or the terminal.
+// A password is never taken from the command line, where other users could
+// read it, and no copy of key or password text is left unwiped.
 #pragma once
 
 #include <optional>
@@ -19,12 +20,21 @@ struct KeyOptions {
   bool allowEmptyPassword = false;          // --allow-empty-password
 };
 
-// The key of the options. Without --key, --password-file or --password-env
-// the password is asked for on the terminal when standard input is one
-// (twice when `confirm`). Throws Failure on any problem.
+// Takes the value of --key (as "--key HEX" or "--key=HEX", up to a "--")
+// out of the command line before the option parser sees it: the value is
+// kept in wiped memory for ResolveKey, and its bytes in argv are
+// overwritten with a placeholder, so that /proc/PID/cmdline shows it no
+// longer and the parser never holds a copy.
+void TakeKeyArgument(int argc, char **argv);
+
+// The key of the options. Without a key source the password is asked for
+// on the terminal (/dev/tty), twice when `confirm`. A key with a zero byte
+// that cuts its outer or middle half short gets a warning on stderr.
+// Throws UsageError for a malformed --key or an empty password without
+// --allow-empty-password, and Failure for any other problem.
 Key ResolveKey(const KeyOptions &options, bool confirm);
 
-// The same without --key: the password's key, for keygen.
+// The same from the password sources only: the password's key, for keygen.
 Key PasswordKey(const KeyOptions &options, bool confirm);
 
 }  // namespace compatcrypt::cli

@@ -5,11 +5,15 @@
  *   compatcrypt-demo [FILE...]              digest of each file (or of an
  *                                           embedded sample when none given)
  *   compatcrypt-demo keygen                 derived key of the password read
- *                                           from standard input (one line)
+ *                                           from standard input
  *   compatcrypt-demo encode|decode KEYSPEC [FILE]
  *                                           encoded/decoded bytes to stdout;
- *                                           KEYSPEC is --key HEX32 or
- *                                           --password-env VAR
+ *                                           KEYSPEC is --key HEX32,
+ *                                           --password-env VAR or
+ *                                           --password-file FILE
+ *
+ * A password read from a file or standard input is its first line without
+ * the line ending, LF or CRLF, as the compatcrypt tool reads it.
  */
 #include <dlfcn.h>
 #include <stdint.h>
@@ -79,6 +83,47 @@ static int DeriveKey(const char *password, unsigned char key[16]) {
   return keyGenerating((const unsigned char *)password, (int32_t)strlen(password), key, &keyLen, 1) == 1;
 }
 
+/* The first line of `in` without its line ending: LF, or CR LF (a CR with
+ * no LF after it belongs to the password). A NUL byte could not be passed
+ * on, so a line holding one is refused. Returns a malloc'd string or NULL. */
+static char *ReadFirstLine(FILE *in) {
+  size_t capacity = 64, used = 0;
+  char *line = malloc(capacity);
+  int c = EOF;
+  while (line != NULL && (c = getc(in)) != EOF && c != '\n') {
+    if (c == '\0') {
+      free(line);
+      return NULL;
+    }
+    if (used + 1 == capacity) {
+      char *grown = malloc(capacity * 2);
+      if (grown != NULL) memcpy(grown, line, used);
+      memset(line, 0, capacity);
+      free(line);
+      line = grown;
+      capacity *= 2;
+      if (line == NULL) return NULL;
+    }
+    line[used++] = (char)c;
+  }
+  if (line == NULL || ferror(in)) {
+    free(line);
+    return NULL;
+  }
+  if (c == '\n' && used > 0 && line[used - 1] == '\r') --used;
+  line[used] = '\0';
+  return line;
+}
+
+static int DeriveKeyFromLine(FILE *in, unsigned char key[16]) {
+  char *password = ReadFirstLine(in);
+  if (password == NULL) return 0;
+  const int derived = DeriveKey(password, key);
+  memset(password, 0, strlen(password));
+  free(password);
+  return derived;
+}
+
 static int ReadKeySpec(const char *option, const char *value, unsigned char key[16]) {
   if (strcmp(option, "--key") == 0) {
     if (strlen(value) != 32) return 0;
@@ -92,6 +137,13 @@ static int ReadKeySpec(const char *option, const char *value, unsigned char key[
   if (strcmp(option, "--password-env") == 0) {
     const char *password = getenv(value);
     return password != NULL && DeriveKey(password, key);
+  }
+  if (strcmp(option, "--password-file") == 0) {
+    FILE *file = fopen(value, "rb");
+    if (file == NULL) return 0;
+    const int derived = DeriveKeyFromLine(file, key);
+    fclose(file);
+    return derived;
   }
   return 0;
 }
@@ -125,7 +177,7 @@ static unsigned char *ReadAll(FILE *in, size_t *size) {
 static int Code(int encode, int argc, char **argv) {
   unsigned char key[16];
   if (argc < 2 || !ReadKeySpec(argv[0], argv[1], key)) {
-    fprintf(stderr, "compatcrypt-demo: need --key HEX32 or --password-env VAR\n");
+    fprintf(stderr, "compatcrypt-demo: need --key HEX32, --password-env VAR or --password-file FILE\n");
     return 2;
   }
   FILE *in = argc >= 3 ? fopen(argv[2], "rb") : stdin;
@@ -149,11 +201,8 @@ static int Code(int encode, int argc, char **argv) {
 }
 
 static int Keygen(void) {
-  char line[4096];
-  if (fgets(line, sizeof line, stdin) == NULL) return 2;
-  line[strcspn(line, "\r\n")] = '\0';
   unsigned char key[16];
-  if (!DeriveKey(line, key)) return 1;
+  if (!DeriveKeyFromLine(stdin, key)) return 1;
   PrintHex(key, 16);
   printf("\n");
   return 0;
