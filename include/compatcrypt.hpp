@@ -118,6 +118,13 @@ class COMPATCRYPT_CXX_API Digest {
   Digest &update(std::span<const std::byte> data) noexcept;
   DigestValue finish() noexcept;
 
+  // Joins the digest of the data that follows: afterwards this object
+  // stands for its own data followed by `later`'s. Blocks are summed, not
+  // chained, so the pieces of one message may be digested apart (on other
+  // threads) and joined in order. This object's data must be a whole number
+  // of 64-byte blocks; otherwise throws Error (result::error), unchanged.
+  Digest &append(const Digest &later);
+
  private:
   alignas(8) unsigned char state_[128];
 };

@@ -43,6 +43,12 @@ Digest &Digest::update(std::span<const std::byte> data) noexcept {
   return *this;
 }
 
+Digest &Digest::append(const Digest &later) {
+  if (!cxx::Held<DigestStream>(state_).Append(cxx::Held<DigestStream>(later.state_)))
+    throw Error(result::error, "Digest::append: the data so far is not a whole number of 64-byte blocks");
+  return *this;
+}
+
 DigestValue Digest::finish() noexcept {
   DigestValue value{};
   RunAndBurn([&] {

@@ -29,6 +29,15 @@ void DigestStream::Update(std::span<const uint8_t> data) {
   if (pendingLen_ != 0) std::memcpy(pending_, p + whole * kBlockSize, pendingLen_);
 }
 
+bool DigestStream::Append(const DigestStream &later) {
+  if (pendingLen_ != 0) return false;
+  for (std::size_t i = 0; i < 5; ++i) sums_[i] += later.sums_[i];
+  byteCount_ += later.byteCount_;
+  pendingLen_ = later.pendingLen_;
+  std::memcpy(pending_, later.pending_, sizeof pending_);
+  return true;
+}
+
 void DigestStream::Finish(std::span<uint8_t, kDigestBytes> out) {
   uint8_t closing[2 * kBlockSize] = {};
   if (pendingLen_ != 0) std::memcpy(closing, pending_, pendingLen_);

@@ -32,6 +32,13 @@ class DigestStream {
   // Writes the digest of everything given since the start, then starts over.
   void Finish(std::span<uint8_t, kDigestBytes> out);
 
+  // Takes in `later`, the stream of the data that follows this stream's, so
+  // that this stream then stands for both: blocks are summed, not chained,
+  // so pieces of one message can be digested apart (on other threads) and
+  // joined in order. False, with nothing changed, unless this stream's data
+  // is a whole number of blocks (nothing pending).
+  bool Append(const DigestStream &later);
+
  private:
   uint32_t sums_[5] = {};
   uint32_t byteCount_ = 0;  // modulo 2^32, as the length word holds it

@@ -513,3 +513,42 @@ TEST(CopyTest, MovedFromObjectsStayUsable) {
 
 }  // namespace
 }  // namespace compatcrypt::test
+
+namespace compatcrypt::test {
+namespace {
+
+// Pieces digested apart and joined in order give the digest of the whole,
+// wherever the cuts fall on block boundaries, including pieces that are
+// empty, a whole number of blocks, or carry the tail; a cut inside a block
+// is refused and changes nothing.
+TEST(DigestAppendTest, PiecesJoinedInOrderEqualTheWhole) {
+  std::mt19937_64 rng(41);
+  const ByteVector data = RandomBytes<std::byte>(rng, 64 * 40 + 23);
+  const std::span<const std::byte> all(data);
+  const Bytes whole = CDigest(data);
+  const struct {
+    std::size_t firstCut, secondCut;  // in blocks
+  } cuts[] = {{0, 0}, {0, 40}, {1, 2}, {5, 40}, {13, 27}, {40, 40}};
+  for (const auto &c : cuts) {
+    SCOPED_TRACE(testing::Message() << c.firstCut << " and " << c.secondCut << " blocks");
+    Digest first, second, third;
+    first.update(all.first(64 * c.firstCut));
+    second.update(all.subspan(64 * c.firstCut, 64 * (c.secondCut - c.firstCut)));
+    third.update(all.subspan(64 * c.secondCut));
+    EXPECT_EQ(ToBytes(first.append(second).append(third).finish()), whole);
+  }
+  Digest ragged, rest;
+  ragged.update(all.first(65));
+  rest.update(all.subspan(65));
+  Digest before = ragged;
+  try {
+    ragged.append(rest);
+    ADD_FAILURE() << "a piece that ends inside a block was joined";
+  } catch (const Error &error) {
+    EXPECT_EQ(error.code(), result::error);
+  }
+  EXPECT_EQ(ragged.finish(), before.finish());
+}
+
+}  // namespace
+}  // namespace compatcrypt::test
