@@ -52,6 +52,7 @@ inline void SetBytes(benchmark::State &state, int64_t bytes_per_iteration) {
 void RegisterDigestBenchmarks();
 void RegisterDesBenchmarks();
 void RegisterKeyBenchmarks();
+void RegisterFileBenchmarks();
 
 // Outputs compared with OpenSSL where the two formats agree (whole blocks),
 // so that a pair is known to do the same work. Mismatches go to stderr.

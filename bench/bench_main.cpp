@@ -25,6 +25,7 @@ int main(int argc, char **argv) {
   cb::RegisterDigestBenchmarks();
   cb::RegisterDesBenchmarks();
   cb::RegisterKeyBenchmarks();
+  cb::RegisterFileBenchmarks();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   cb::ReleaseOpenSsl();

@@ -7,6 +7,11 @@ JSON file with --json, and prints one row per pair. Benchmarks are named
 <operation>/<impl>[/<size>]; every impl other than "ours" is a peer of the
 "ours" run with the same operation and size. A ratio above 1 means ours is
 faster. Digest engines are compared with digest/openssl at the same size.
+
+With --plot FILE.png (needs matplotlib: Debian's python3-matplotlib, for
+/usr/bin/python3) it also draws throughput against input size, one panel per
+operation (digest, encode, decode), one line per implementation: ours, each
+digest engine, and OpenSSL's SHA-1 or triple DES.
 """
 
 import argparse
@@ -63,10 +68,51 @@ def cell(result):
     return "%9.1f MiB/s %10s" % (rate / (1 << 20), ("%.0f ns" % ns) if ns < 1e5 else ("%.2f ms" % (ns / 1e6)))
 
 
+def plot(results, path):
+    """Throughput against size, a panel per operation, a line per impl."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    series = {}  # operation -> impl -> [(size, MiB/s)]
+    for name, (rate, _) in results.items():
+        parts = name.split("/")
+        if len(parts) < 3 or not parts[2].isdigit():
+            continue
+        op, impl, size = parts[0], parts[1], int(parts[2])
+        if op == "digest_engine":
+            op, impl = "digest", "engine " + impl
+        if op not in ("digest", "encode", "decode"):
+            continue
+        series.setdefault(op, {}).setdefault(impl, []).append((size, rate / (1 << 20)))
+    if not series:
+        sys.stderr.write("nothing to plot: no <op>/<impl>/<size> benchmarks\n")
+        return False
+    ops = sorted(series)
+    fig, axes = plt.subplots(1, len(ops), figsize=(5.5 * len(ops), 4.2), squeeze=False)
+    for ax, op in zip(axes[0], ops):
+        for impl, points in sorted(series[op].items()):
+            points.sort()
+            ax.plot([p[0] for p in points], [p[1] for p in points], marker="o", label=impl)
+        ax.set_xscale("log", base=2)
+        ax.set_yscale("log")
+        ax.set_title(op)
+        ax.set_xlabel("input size (bytes)")
+        ax.set_ylabel("MiB/s")
+        ax.grid(True, which="both", alpha=0.3)
+        ax.legend(fontsize="small")
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    print("plot written to %s" % path)
+    return True
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--binary", default=DEFAULT_BINARY, help="compatcrypt_bench to run")
     parser.add_argument("--json", help="read this saved JSON output instead of running")
+    parser.add_argument("--plot", metavar="PNG", help="also draw throughput against size into this PNG")
     parser.add_argument("extra", nargs="*", help="arguments for the benchmark binary (after --)")
     args = parser.parse_args()
     results = collect(load(args))
@@ -93,6 +139,8 @@ def main():
     for op, size, peer_name, ours, peer in rows:
         ratio = ours[0] / peer[0] if peer[0] else float("nan")
         print("%-22s %8s %-12s %s %s %7.2f" % (op, size_label(size), peer_name, cell(ours), cell(peer), ratio))
+    if args.plot and not plot(results, args.plot):
+        return 1
     return 0 if rows else 1
 
 
