@@ -595,6 +595,7 @@ bool InMemoryAtExit(const std::vector<std::string> &args, const std::string &out
 // plain data it encoded) is left in its memory, for an output file or
 // standard output alike.
 TEST_F(CliFilesTest, PlainDataIsNotLeftInMemory) {
+  COMPATCRYPT_SKIP_IF_TOOL_SANITIZED();
   std::mt19937_64 rng(92);
   const ByteVector plain = RandomBytes<std::byte>(rng, 100000);
   const std::string in = Write("plain.bin", plain);
