@@ -64,7 +64,8 @@ void DigestEngine(benchmark::State &state, const std::string &name) {
 }
 
 // A run of state.range(0) blocks straight through one engine: where a wide
-// engine's pass stops paying against SHA-NI (the dispatch's kShortRun).
+// engine's pass stops paying against SHA-NI, and where a wide engine's rest
+// fills one group or two (the dispatch's thresholds).
 void DigestRun(benchmark::State &state, digest_core::DigestBlocksFunction blocks) {
   const auto count = static_cast<std::size_t>(state.range(0));
   const auto in = Input(64 * count);
@@ -93,7 +94,8 @@ void RegisterDigestBenchmarks() {
   }
   for (const digest_core::DigestEngine &engine : digest_core::AvailableDigestEngines())
     benchmark::RegisterBenchmark((std::string("digest_run/") + engine.name).c_str(), DigestRun, engine.blocks)
-        ->DenseRange(1, 16);
+        ->DenseRange(1, 33)
+        ->Arg(64);
 }
 
 }  // namespace compatcrypt::bench

@@ -15,9 +15,10 @@ struct Entry {
 };
 
 // The dispatch table, slowest first: the last entry the CPU runs takes the
-// bulk of every run. Measured on a Xeon with all four engines, in GiB/s at
-// 1 MiB: portable 0.5, SHA-NI 2.0, AVX2 3.3, AVX-512 7.0 (elsewhere SHA-NI
-// has beaten AVX2). Re-measure with
+// bulk of every run. Measured on one core of a Xeon with AVX-512 and AMX, with all
+// four engines, in GiB/s at 1 MiB: portable 0.2, SHA-NI 1.7, AVX2 3.1,
+// AVX-512 6.4 (elsewhere SHA-NI has been 2.0 against AVX2's 3.3). Re-measure
+// with
 //   build/bench/compatcrypt_bench --benchmark_filter='digest_engine/'
 constexpr Entry kTable[] = {
     {{"portable", DigestBlocksPortable, 1}, [](const CpuFeatures &) { return true; }},
@@ -33,11 +34,19 @@ constexpr Entry kTable[] = {
 };
 constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];
 
-// Short runs: a wide pass costs the same for one block as for all its
-// lanes, and one pass of AVX2 or AVX-512 takes about as long as five blocks
-// on SHA-NI. So a rest of fewer than kShortRun blocks after whole passes (a
-// short message's one or two closing blocks among them) goes to SHA-NI
-// where the CPU has it. Re-measure with the filter 'digest_run/'.
+// Short runs. A wide engine runs groups of `lanes` blocks, two groups in
+// flight, and a partly filled group costs a full one. Measured on the same
+// Xeon, in ns for a run of n blocks through one engine alone:
+//   n          1    4    5    8   16   17   20   32
+//   SHA-NI    35  137  172  282  568  576  681 1084
+//   AVX2     168  169  170  169  358  487  477  618
+//   AVX-512  166  167  166  167  167  293  290  306
+// SHA-NI costs about 35 ns a block at any count, one wide group about five
+// of those, and a second group in flight about four more. So a rest of
+// fewer than kShortRun blocks after whole groups (a short message's one or
+// two closing blocks among them) goes to SHA-NI where the CPU has it; any
+// other rest stays with the bulk engine, which runs it as one group or two.
+// Re-measure with the filter 'digest_run/' (runs of 1 to 33 and 64 blocks).
 constexpr std::size_t kShortRun = 5;
 
 struct Route {

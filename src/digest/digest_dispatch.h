@@ -15,7 +15,7 @@ namespace compatcrypt::digest_core {
 struct DigestEngine {
   const char *name;
   DigestBlocksFunction blocks;
-  std::size_t lanes;  // blocks a pass takes; a short pass costs a full one
+  std::size_t lanes;  // blocks a group takes; a partly filled group costs a full one
 };
 
 // The engines this build holds whose instructions this CPU runs, in the

@@ -20,8 +20,8 @@ void DigestBlocksPortable(const uint8_t *blocks, std::size_t count, uint32_t sum
 
 // Built when their CMake option is on (COMPATCRYPT_ENGINE_*), each with its
 // own instruction-set flags; called only where the CPU runs them. AVX2 and
-// AVX-512 take blocks in passes of 8 and 16, a short last pass costing a
-// full one.
+// AVX-512 take blocks in groups of 8 and 16, one block per lane, with two
+// groups in flight; a partly filled group costs a full one.
 void DigestBlocksShani(const uint8_t *blocks, std::size_t count, uint32_t sums[5]);
 void DigestBlocksAvx2(const uint8_t *blocks, std::size_t count, uint32_t sums[5]);
 void DigestBlocksAvx512(const uint8_t *blocks, std::size_t count, uint32_t sums[5]);
