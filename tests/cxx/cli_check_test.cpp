@@ -19,22 +19,6 @@ using testing::Not;
 
 std::string DigestHex(const std::string &text) { return ToHex(CDigest(text)); }
 
-// The names a line shows: the long ones escaped behind a backslash.
-std::string Shown(const std::string &name) {
-  std::string escaped;
-  for (const char c : name) {
-    if (c == '\\')
-      escaped += "\\\\";
-    else if (c == '\n')
-      escaped += "\\n";
-    else if (c == '\r')
-      escaped += "\\r";
-    else
-      escaped += c;
-  }
-  return escaped == name ? name : "\\" + escaped;
-}
-
 // Each option of --check against lists of good, changed, missing and
 // malformed entries: what is printed on stdout, what on stderr, and the exit
 // status.

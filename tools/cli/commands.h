@@ -21,6 +21,8 @@ struct DigestOptions {
   bool strict = false;             // check: malformed lines make the exit status 1
   bool warn = false;               // check: report each malformed line
   bool ignoreMissing = false;      // check: no failure for files that do not exist
+  unsigned jobs = 0;               // threads digesting at once; 0: the CPUs the tool may use
+  std::uint64_t chunkSize = 0;     // the smallest piece a file is split into; 0: the default
 };
 
 enum class Direction { kEncode, kDecode };

@@ -5,20 +5,20 @@
 // so that every entry stays on one line and a carriage return at the end of
 // a list line can only be part of a CRLF line ending.
 #include <limits.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "commands.h"
 #include "compatcrypt.hpp"
+#include "digest_pipeline.h"
 #include "failure.h"
-#include "files.h"
-#include "progress.h"
 
 namespace compatcrypt::cli {
 
@@ -33,28 +33,6 @@ constexpr std::size_t kNameLimit = PATH_MAX - 1;
 // escaped, in the longer (tag) layout. Longer lines are malformed, and are
 // read past rather than held in memory.
 constexpr std::size_t kLineLimit = 1 + 2 * kNameLimit + kTagOpen.size() + kTagClose.size() + kHexLength + 1;
-
-// Streams the file (or standard input) from `offset` through Digest. An
-// offset at or past the end of a regular file digests no bytes; the skip
-// stops at the end, so no seek ever goes beyond it.
-DigestValue DigestOf(const std::string &name, std::uint64_t offset, bool showProgress) {
-  InputFile input(name);
-  std::uint64_t skip = offset;
-  if (input.Size() && skip > *input.Size()) skip = *input.Size();
-  input.Skip(skip);
-  std::optional<std::uint64_t> remaining;
-  if (input.Size()) remaining = *input.Size() - skip;
-  Progress progress(input.Name(), showProgress ? remaining : std::nullopt);
-  Digest digest;
-  std::vector<std::byte> buffer(kChunkSize);
-  for (;;) {
-    const std::size_t got = input.Read(buffer);
-    digest.update(std::span(buffer).first(got));
-    progress.Advance(got);
-    if (got < buffer.size()) break;
-  }
-  return digest.finish();
-}
 
 bool NeedsEscape(std::string_view name) { return name.find_first_of("\\\n\r") != std::string_view::npos; }
 
@@ -95,7 +73,11 @@ bool Unescape(std::string_view text, std::string &name) {
 }
 
 // The name as output lines show it: escaped names behind a backslash.
-std::string Shown(const std::string &name) { return NeedsEscape(name) ? "\\" + Escape(name) : name; }
+std::string Shown(const std::string &name) {
+  if (!NeedsEscape(name)) return name;
+  std::string shown = "\\";
+  return shown.append(Escape(name));
+}
 
 // A digest line as printed and as --check reads it.
 std::string DigestLine(const std::string &hex, const std::string &name, bool tag) {
@@ -172,17 +154,28 @@ LineRead ReadLine(std::FILE *stream, std::size_t limit, std::string &line) {
   return c != EOF || !line.empty() ? LineRead::kLine : LineRead::kEnd;
 }
 
-bool IsMissing(const std::string &name) {
-  struct stat status;
-  return name != "-" && stat(name.c_str(), &status) != 0 && errno == ENOENT;
-}
-
 std::string Count(std::size_t count, const char *one, const char *many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// Verifies the lines of one list; the exit status it calls for.
-int Check(const std::string &list, const DigestOptions &options) {
+// A line of a list, in the order its outcome is printed.
+struct ListEntry {
+  enum class Kind {
+    kMalformed,   // not a digest line
+    kListItself,  // names standard input, which is the list being read
+    kFile,        // a file to check, queued in the pipeline
+  };
+  Kind kind;
+  std::size_t lineNumber;
+  bool tooLong = false;
+  std::string name = {};
+  std::string hex = {};
+};
+
+// Verifies the lines of one list; the exit status it calls for. The files
+// are digested ahead by the pipeline while the list is read on; every line's
+// outcome is printed in list order.
+int Check(const std::string &list, const DigestOptions &options, DigestPipeline &pipeline) {
   const bool fromStdin = list == "-";
   const std::string listName = fromStdin ? "standard input" : list;
   std::FILE *stream = fromStdin ? stdin : std::fopen(list.c_str(), "rb");
@@ -192,39 +185,33 @@ int Check(const std::string &list, const DigestOptions &options) {
   }
   const bool quiet = options.quiet || options.status;
   const bool silent = options.status;
-  std::size_t lineNumber = 0, valid = 0, matched = 0, mismatched = 0, unreadable = 0, malformed = 0;
-  std::string line, hex, name;
-  for (;;) {
-    const LineRead read = ReadLine(stream, kLineLimit, line);
-    if (read == LineRead::kEnd) break;
-    ++lineNumber;
-    // One carriage return before the newline is a CRLF line ending; one
-    // that belongs to a name is always written escaped.
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (read == LineRead::kTooLong || !ParseLine(line, hex, name)) {
+  std::size_t valid = 0, matched = 0, mismatched = 0, unreadable = 0, malformed = 0;
+  std::deque<ListEntry> entries;
+  const auto printOldest = [&] {
+    const ListEntry entry = std::move(entries.front());
+    entries.pop_front();
+    if (entry.kind == ListEntry::Kind::kMalformed) {
       ++malformed;
       if (options.warn && !silent)
-        Report(listName,
-               "line " + std::to_string(lineNumber) +
-                   (read == LineRead::kTooLong ? ": longer than any file name" : ": not a digest line"));
-      continue;
+        Report(listName, "line " + std::to_string(entry.lineNumber) +
+                             (entry.tooLong ? ": longer than any file name" : ": not a digest line"));
+      return;
     }
     ++valid;
-    const std::string shown = Shown(name);
-    if (fromStdin && name == "-") {
-      // The list itself is standard input: the entry cannot be read.
+    const std::string shown = Shown(entry.name);
+    if (entry.kind == ListEntry::Kind::kListItself) {
       ++unreadable;
       if (!silent) {
         std::fflush(stdout);
-        Report(listName, "line " + std::to_string(lineNumber) + ": '-' names the list being read");
+        Report(listName, "line " + std::to_string(entry.lineNumber) + ": '-' names the list being read");
         std::printf("%s: FAILED open or read\n", shown.c_str());
       }
-      continue;
+      return;
     }
-    if (options.ignoreMissing && IsMissing(name)) continue;
     try {
-      const bool match = to_hex(DigestOf(name, options.offset, !silent)) == Lower(hex);
-      if (match) {
+      const std::optional<DigestValue> value = pipeline.Next();
+      if (!value) return;  // missing, and --ignore-missing
+      if (to_hex(*value) == entry.hex) {
         ++matched;
         if (!quiet) std::printf("%s: OK\n", shown.c_str());
       } else {
@@ -239,7 +226,31 @@ int Check(const std::string &list, const DigestOptions &options) {
         std::printf("%s: FAILED open or read\n", shown.c_str());
       }
     }
+  };
+  std::size_t lineNumber = 0;
+  std::string line, hex, name;
+  for (;;) {
+    const LineRead read = ReadLine(stream, kLineLimit, line);
+    if (read == LineRead::kEnd) break;
+    ++lineNumber;
+    // One carriage return before the newline is a CRLF line ending; one
+    // that belongs to a name is always written escaped.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (read == LineRead::kTooLong || !ParseLine(line, hex, name)) {
+      entries.push_back({.kind = ListEntry::Kind::kMalformed,
+                         .lineNumber = lineNumber,
+                         .tooLong = read == LineRead::kTooLong});
+    } else if (fromStdin && name == "-") {
+      entries.push_back({.kind = ListEntry::Kind::kListItself, .lineNumber = lineNumber, .name = name});
+    } else {
+      pipeline.Submit(name, !silent, options.ignoreMissing);
+      entries.push_back(
+          {.kind = ListEntry::Kind::kFile, .lineNumber = lineNumber, .name = name, .hex = Lower(hex)});
+    }
+    if (entries.size() > pipeline.Window())
+      while (entries.size() > pipeline.Window() / 2) printOldest();
   }
+  while (!entries.empty()) printOldest();
   const bool readFailed = std::ferror(stream) != 0;
   if (!fromStdin) std::fclose(stream);
   std::fflush(stdout);
@@ -271,21 +282,31 @@ int Check(const std::string &list, const DigestOptions &options) {
 int RunDigest(const DigestOptions &options) {
   std::vector<std::string> files = options.files;
   if (files.empty()) files.push_back("-");
+  DigestPipeline pipeline(options.jobs != 0 ? options.jobs : DefaultJobs(), options.offset,
+                          options.chunkSize);
   int status = 0;
   if (options.check) {
-    for (const std::string &list : files) status |= Check(list, options);
+    for (const std::string &list : files) status |= Check(list, options, pipeline);
     return status;
   }
-  for (const std::string &file : files) {
+  std::size_t printed = 0;
+  const auto printOldest = [&] {
+    const std::string &file = files[printed++];
     try {
-      const std::string line = DigestLine(to_hex(DigestOf(file, options.offset, true)), file, options.tag);
+      const std::string line = DigestLine(to_hex(*pipeline.Next()), file, options.tag);
       std::fwrite(line.data(), 1, line.size(), stdout);
     } catch (const Failure &failure) {
       std::fflush(stdout);
       Report(failure.subject(), failure.what());
       status = 1;
     }
+  };
+  for (std::size_t queued = 0; queued < files.size(); ++queued) {
+    pipeline.Submit(files[queued], true, false);
+    if (queued + 1 - printed > pipeline.Window())
+      while (queued + 1 - printed > pipeline.Window() / 2) printOldest();
   }
+  while (printed < files.size()) printOldest();
   return status;
 }
 

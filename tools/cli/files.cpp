@@ -207,6 +207,45 @@ void InputFile::Skip(std::uint64_t count) {
   }
 }
 
+void InputFile::ReadAt(std::uint64_t from, std::span<std::byte> buffer) const {
+  if (!regular_ || from > *size_ || buffer.size() > *size_ - from)
+    throw Failure(name_, "read outside the data");
+  const std::uint64_t at = position_ + from;
+  std::size_t filled = 0;
+  while (filled < buffer.size()) {
+    const ssize_t got =
+        pread(fd_, buffer.data() + filled, buffer.size() - filled, static_cast<off_t>(at + filled));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno(name_);
+    }
+    // The data ends before the size the file had when opened.
+    if (got == 0) throw Failure(name_, kChanged);
+    filled += static_cast<std::size_t>(got);
+  }
+}
+
+void InputFile::ShowReadUpTo(std::uint64_t done) const {
+  if (regular_ && lseek(fd_, static_cast<off_t>(position_ + done), SEEK_SET) < 0) ThrowErrno(name_);
+}
+
+// The positional reads are done: nothing may follow the size the file had
+// when opened, and the size must still be that.
+void InputFile::CheckUnchanged() const {
+  if (!regular_) return;
+  std::byte probe;
+  for (;;) {
+    const ssize_t got = pread(fd_, &probe, 1, static_cast<off_t>(expectedEnd_));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ThrowErrno(name_);
+    if (got != 0) throw Failure(name_, kChanged);
+    break;
+  }
+  struct stat status;
+  if (fstat(fd_, &status) != 0) ThrowErrno(name_);
+  if (static_cast<std::uint64_t>(status.st_size) != expectedEnd_) throw Failure(name_, kChanged);
+}
+
 // ---------------------------------------------------------------------------
 
 OutputFile::OutputFile(const std::string &name, bool replace) : replace_(replace) {

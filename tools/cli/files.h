@@ -7,6 +7,7 @@
 // An input that is a regular file must not change while it is read: its
 // size is taken when it is opened, and reading ends with an error if the
 // data ends early, runs past that size, or the size differs at the end.
+// Reading by position (ReadAt, then CheckUnchanged) keeps the same checks.
 //
 // A regular output file is written as an unnamed file in the target's
 // directory and linked into place only when it is complete and synced, so
@@ -42,6 +43,19 @@ class InputFile {
   std::size_t Read(std::span<std::byte> buffer);
   // Passes over the next `count` bytes (all of them if there are fewer).
   void Skip(std::uint64_t count);
+  // Regular files only: fills `buffer` with the bytes from `from` on,
+  // counted from where reading starts (as Size() is), without moving the
+  // read position, so that several threads may read one file at once. The
+  // bytes must lie within Size(). Throws Failure if the data ends sooner.
+  void ReadAt(std::uint64_t from, std::span<std::byte> buffer) const;
+  // Regular files: moves the descriptor's position to `done` bytes from
+  // where reading starts, so that it shows how far the data has been read
+  // in order, as sequential reading shows it (to a viewer of the
+  // descriptor, and to the checks at the end). ReadAt does not use it.
+  void ShowReadUpTo(std::uint64_t done) const;
+  // Regular files only, once ReadAt has read every byte: throws Failure if
+  // the file has data past its size at opening or its size has changed.
+  void CheckUnchanged() const;
   // The byte count from where reading starts to the end of a regular file;
   // unknown for pipes and terminals.
   std::optional<std::uint64_t> Size() const { return size_; }

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "compatcrypt.hpp"
 #include "compatcrypt_cli_version.h"
+#include "digest_pipeline.h"
 #include "failure.h"
 #include "signals.h"
 
@@ -105,6 +106,30 @@ int main(int argc, char **argv) {
   digestCommand->add_option("--offset", digest.offset, "Digest each file from byte N on (0 to 2^63 - 1)")
       ->type_name("N")
       ->transform(wholeNumber);
+  // Whole numbers within bounds, as text for the same reasons as --offset.
+  const auto counted = [](std::uint64_t low, std::uint64_t high, std::uint64_t multiple, std::string what) {
+    return CLI::Validator(
+        [=](std::string &text) {
+          const std::size_t first = text.find_first_not_of('0');
+          const std::string digits = first == std::string::npos ? "0" : text.substr(first);
+          const bool number = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+                              digits.size() <= 19;
+          const std::uint64_t value = number ? std::stoull(digits) : 0;
+          if (!number || value < low || value > high || value % multiple != 0) return what + ": " + text;
+          text = digits;
+          return std::string();
+        },
+        "");
+  };
+  digestCommand
+      ->add_option("-j,--jobs", digest.jobs,
+                   "Digest on N threads at once (default: the CPUs the tool may use); output as with 1")
+      ->type_name("N")
+      ->transform(counted(1, kMaxJobs, 1, "not a whole number from 1 to " + std::to_string(kMaxJobs)));
+  // For tests: the smallest piece a large file is split into (hidden).
+  digestCommand->add_option("--chunk-size", digest.chunkSize)
+      ->group("")
+      ->transform(counted(64, std::uint64_t{1} << 40, 64, "not a multiple of 64 from 64 to 2^40"));
   CLI::Option *check = digestCommand->add_flag(
       "-c,--check", digest.check, "Read digest lines from the FILEs and verify the files they name");
   digestCommand->add_flag("--tag", digest.tag, "Print 'compatcrypt (NAME) = HEX' lines");

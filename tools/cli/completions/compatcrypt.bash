@@ -16,7 +16,7 @@ _compatcrypt() {
       COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --key-env|--password-env)
       COMPREPLY=($(compgen -e -- "$cur")); return ;;
-    --key|--offset)
+    --key|--offset|-j|--jobs)
       COMPREPLY=(); return ;;
   esac
 
@@ -25,7 +25,7 @@ _compatcrypt() {
     '')
       COMPREPLY=($(compgen -W "digest encode decode keygen --help --version" -- "$cur")); return ;;
     digest)
-      options="--offset -c --check --tag --quiet --status --strict -w --warn --ignore-missing --help" ;;
+      options="--offset -j --jobs -c --check --tag --quiet --status --strict -w --warn --ignore-missing --help" ;;
     encode|decode)
       options="-i --input -o --output -f --force --key --key-file --key-env --password-file --password-env
                --allow-empty-password --help" ;;

@@ -1,0 +1,328 @@
+// digest on several threads: many files at once and large files in pieces
+// must print exactly what one thread prints (stdout, stderr and exit
+// status), and the pieces' digests must join to FileDigest's for sizes and
+// offsets around the piece boundaries. --chunk-size (hidden) sets the
+// smallest piece, so that small files are split into many.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "cli_fixture.h"
+
+namespace compatcrypt::test {
+namespace {
+
+// The line digest prints for `name`: names with a backslash, newline or
+// carriage return escaped behind a leading backslash.
+std::string DigestLine(const std::string &hex, const std::string &name, bool tag) {
+  const std::string shown = Shown(name);
+  const bool isEscaped = shown != name;
+  const std::string escaped = isEscaped ? shown.substr(1) : name;
+  std::string line = isEscaped ? "\\" : "";
+  if (tag)
+    line.append("compatcrypt (").append(escaped).append(") = ").append(hex);
+  else
+    line.append(hex).append("  ").append(escaped);
+  return line.append("\n");
+}
+
+std::string EmptyHex() { return ToHex(CDigest(std::string())); }
+
+// The thread counts compared with -j1, with and without small pieces.
+const std::vector<std::vector<std::string>> kParallelRuns = {
+    {"-j2"},
+    {"--jobs", "3"},
+    {"-j8", "--chunk-size", "64"},
+    {"-j2", "--chunk-size", "4096"},
+};
+
+class CliParallelTest : public CliTest {
+ protected:
+  // Runs digest with `args` on one thread, then on each of kParallelRuns,
+  // and expects the same stdout, stderr and exit status from all.
+  Outcome SameOnAnyThreads(const std::vector<std::string> &args, const std::string &stdinPath = "/dev/null") {
+    std::vector<std::string> serial = {"digest", "-j1"};
+    serial.insert(serial.end(), args.begin(), args.end());
+    const Outcome one = Tool(Spawn{.args = serial, .stdinPath = stdinPath});
+    for (const std::vector<std::string> &jobs : kParallelRuns) {
+      std::vector<std::string> parallel = {"digest"};
+      parallel.insert(parallel.end(), jobs.begin(), jobs.end());
+      parallel.insert(parallel.end(), args.begin(), args.end());
+      SCOPED_TRACE(testing::PrintToString(jobs));
+      const Outcome many = Tool(Spawn{.args = parallel, .stdinPath = stdinPath});
+      EXPECT_EQ(many.status, one.status);
+      EXPECT_EQ(many.out, one.out);
+      EXPECT_EQ(many.err, one.err);
+    }
+    return one;
+  }
+};
+
+// 200 files of varied sizes, among them missing ones, directories (one of
+// them unreadable), names that need escaping and standard input twice (the
+// second time at its end): the lines, the errors between them and the exit
+// status are the serial run's, and the digests are FileDigest's.
+TEST_F(CliParallelTest, ManyFilesPrintAsOnOneThread) {
+  std::mt19937_64 rng(8);
+  fs::create_directories(work() / "dir");
+  fs::create_directories(work() / "locked");
+  Write("locked/inner.bin", "behind a locked directory");
+  fs::permissions(work() / "locked", fs::perms::none);
+  const std::string stdinPath = Write("stdin.bin", RandomBytes<std::byte>(rng, 5000));
+
+  struct Arg {
+    std::string name;
+    enum { kFile, kMissing, kDirectory, kStdin, kStdinAtEnd, kLocked } kind;
+  };
+  std::vector<Arg> args;
+  for (int i = 0; i < 200; ++i) {
+    std::string base = std::to_string(i);
+    if (i % 23 == 5) base += "\nnewline";
+    if (i % 29 == 7) base += "\\back\rslash";
+    if (i % 31 == 3) base += " space";
+    if (i % 17 == 4) {
+      args.push_back({At(base + ".missing"), Arg::kMissing});
+      continue;
+    }
+    // Sizes around block and piece boundaries, and some beyond 64 KiB.
+    const std::size_t size = i % 7 == 0 ? 64 * static_cast<std::size_t>(i) + (i % 3) * 31
+                                        : static_cast<std::size_t>(rng() % (i % 5 == 0 ? 200000 : 9000));
+    args.push_back({Write(base + ".bin", RandomBytes<std::byte>(rng, size)), Arg::kFile});
+    if (i == 50) args.push_back({At("dir"), Arg::kDirectory});
+    if (i == 60) args.push_back({"-", Arg::kStdin});
+    if (i == 61) args.push_back({At("locked/inner.bin"), Arg::kLocked});
+    if (i == 120) args.push_back({"-", Arg::kStdinAtEnd});
+    if (i == 150) args.push_back({At("dir"), Arg::kDirectory});
+  }
+  const bool root = geteuid() == 0;
+
+  for (const std::vector<std::string> &options :
+       {std::vector<std::string>{}, {"--tag"}, {"--offset", "100"}, {"--offset", "70000"}}) {
+    SCOPED_TRACE(testing::PrintToString(options));
+    const bool tag = options == std::vector<std::string>{"--tag"};
+    const int32_t offset = options.size() == 2 ? std::stoi(options[1]) : 0;
+    std::vector<std::string> command = options;
+    std::string out, err;
+    for (const Arg &arg : args) {
+      command.push_back(arg.name);
+      switch (arg.kind) {
+        case Arg::kFile:
+          out += DigestLine(FileDigestHex(arg.name, offset), arg.name, tag);
+          break;
+        case Arg::kStdin:
+          out += DigestLine(FileDigestHex(stdinPath, offset), arg.name, tag);
+          break;
+        case Arg::kStdinAtEnd:
+          out += DigestLine(EmptyHex(), arg.name, tag);
+          break;
+        case Arg::kMissing:
+          err += "compatcrypt: " + arg.name + ": No such file or directory\n";
+          break;
+        case Arg::kDirectory:
+          err += "compatcrypt: " + arg.name + ": Is a directory\n";
+          break;
+        case Arg::kLocked:
+          if (root)
+            out += DigestLine(FileDigestHex(arg.name, offset), arg.name, tag);
+          else
+            err += "compatcrypt: " + arg.name + ": Permission denied\n";
+          break;
+      }
+    }
+    const Outcome run = SameOnAnyThreads(command, stdinPath);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, out);
+    EXPECT_EQ(run.err, err);
+  }
+  fs::permissions(work() / "locked", fs::perms::owner_all);
+}
+
+// Files of sizes around the piece boundaries (one piece, one byte more or
+// less, many pieces, and a file whose pieces outgrow the smallest piece
+// because a file is never cut into more than 1024), each from several
+// offsets: every digest is FileDigest's from the same offset.
+TEST_F(CliParallelTest, PiecesJoinToTheWholeFilesDigest) {
+  constexpr std::size_t kPiece = 4096;
+  std::mt19937_64 rng(64);
+  const std::vector<std::size_t> sizes = {0,
+                                          1,
+                                          63,
+                                          64,
+                                          65,
+                                          kPiece - 1,
+                                          kPiece,
+                                          kPiece + 1,
+                                          2 * kPiece - 1,
+                                          2 * kPiece,
+                                          2 * kPiece + 1,
+                                          3 * kPiece - 64,
+                                          3 * kPiece + 63,
+                                          7 * kPiece + 1,
+                                          64 * kPiece + 17,
+                                          (5u << 20) + 3};
+  std::vector<std::string> files;
+  for (const std::size_t size : sizes)
+    files.push_back(Write("size" + std::to_string(size) + ".bin", RandomBytes<std::byte>(rng, size)));
+
+  struct Run {
+    std::vector<std::string> options;
+    std::string offset;
+  };
+  std::vector<Run> runs;
+  for (const char *offset : {"0", "1", "64", "4095", "4097", "8197", "5242880", "1000000000000"}) {
+    runs.push_back({{"-j3", "--chunk-size", "4096"}, offset});
+    runs.push_back({{"-j2", "--chunk-size", "64"}, offset});
+  }
+  // The default smallest piece: the 5 MiB file is read in several.
+  runs.push_back({{"-j2"}, "0"});
+  runs.push_back({{"-j4"}, "65"});
+  for (const Run &run : runs) {
+    SCOPED_TRACE(testing::PrintToString(run.options) + " --offset " + run.offset);
+    std::vector<std::string> command = {"digest", "--offset", run.offset};
+    command.insert(command.end(), run.options.begin(), run.options.end());
+    command.insert(command.end(), files.begin(), files.end());
+    std::string expected;
+    const std::int64_t offset = std::stoll(run.offset);
+    for (const std::string &file : files)
+      expected += DigestLine(
+          offset > INT32_MAX ? EmptyHex() : FileDigestHex(file, static_cast<int32_t>(offset)), file, false);
+    const Outcome outcome = Tool(command);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, expected);
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+// --check with lists of many entries (matching, changed, missing,
+// malformed, escaped names, a tagged line, CRLF endings, standard input
+// named in a list), under each output option: the serial run's output.
+TEST_F(CliParallelTest, CheckPrintsAsOnOneThread) {
+  std::mt19937_64 rng(3);
+  const std::string stdinPath = Write("stdin.bin", RandomBytes<std::byte>(rng, 3000));
+  std::string list, other;
+  std::size_t good = 0;
+  for (int i = 0; i < 150; ++i) {
+    std::string base = std::to_string(i);
+    if (i % 19 == 2) base += "\nx\\y";
+    const std::string name = At(base.append(".bin"));
+    if (i % 13 == 6) {
+      list += DigestLine(EmptyHex(), name, false);  // missing
+      continue;
+    }
+    Write(fs::path(name).filename().string(), RandomBytes<std::byte>(rng, rng() % 20000));
+    std::string hex = FileDigestHex(name);
+    if (i % 11 == 1)
+      hex[3] = hex[3] == '0' ? '1' : '0';  // changed
+    else
+      ++good;
+    std::string line = DigestLine(hex, name, i % 9 == 0);
+    if (i % 10 == 4) {
+      line.back() = '\r';  // a CRLF ending
+      line.push_back('\n');
+    }
+    list += line;
+    if (i % 8 == 3) list += "not a digest line\n";
+    if (i % 30 == 0) other += DigestLine(FileDigestHex(name), name, false);
+  }
+  list += DigestLine(FileDigestHex(stdinPath), "-", false);
+  const std::string listPath = Write("list", list);
+  const std::string otherPath = Write("other", other);
+  const std::string missingList = At("no-such-list");
+
+  for (const std::vector<std::string> &options : {std::vector<std::string>{},
+                                                  {"--quiet"},
+                                                  {"--status"},
+                                                  {"--warn", "--strict"},
+                                                  {"--ignore-missing"},
+                                                  {"--ignore-missing", "--quiet", "--warn"}}) {
+    SCOPED_TRACE(testing::PrintToString(options));
+    std::vector<std::string> command = {"--check"};
+    command.insert(command.end(), options.begin(), options.end());
+    command.insert(command.end(), {listPath, missingList, otherPath});
+    const Outcome run = SameOnAnyThreads(command, stdinPath);
+    EXPECT_EQ(run.status, 1);
+    if (options.empty()) {
+      // Every good entry and standard input, in list order.
+      std::size_t oks = 0;
+      for (std::size_t at = 0; (at = run.out.find(": OK\n", at)) != std::string::npos; ++at) ++oks;
+      EXPECT_EQ(oks, good + 1 + 5);
+      EXPECT_THAT(run.err, HasSubstr("did not match"));
+      EXPECT_THAT(run.err, HasSubstr("could not be read"));
+    }
+  }
+  // A list on standard input that names standard input.
+  const std::string selfList = Write("self", other + DigestLine(EmptyHex(), "-", false));
+  const Outcome self = SameOnAnyThreads({"--check", "-"}, selfList);
+  EXPECT_EQ(self.status, 1);
+  EXPECT_THAT(self.err, HasSubstr("'-' names the list being read"));
+}
+
+// -j and --chunk-size take whole numbers in range only: anything else is a
+// usage error, before any file is read.
+TEST_F(CliParallelTest, JobsAreAWholeNumberFromOne) {
+  const std::string file = Write("a.bin", "some data");
+  const std::string line = DigestLine(FileDigestHex(file), file, false);
+  struct Case {
+    std::vector<std::string> options;
+    bool valid;
+  };
+  const std::vector<Case> cases = {
+      {{"-j", "0"}, false},
+      {{"-j", "-1"}, false},
+      {{"--jobs", "abc"}, false},
+      {{"-j", "1.5"}, false},
+      {{"--jobs="}, false},
+      {{"-j", "1025"}, false},
+      {{"-j", "99999999999999999999999"}, false},
+      {{"-j"}, false},
+      {{"--chunk-size", "0"}, false},
+      {{"--chunk-size", "100"}, false},
+      {{"--chunk-size", "x"}, false},
+      {{"-j", "1"}, true},
+      {{"-j7"}, true},
+      {{"--jobs", "007"}, true},
+      {{"-j", "1024"}, true},
+      {{"--chunk-size", "128"}, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    std::vector<std::string> command = {"digest"};
+    command.insert(command.end(), c.options.begin(), c.options.end());
+    command.push_back(file);
+    const Outcome run = Tool(command);
+    if (c.valid) {
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(run.out, line);
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.out, "");
+      EXPECT_THAT(run.err, HasSubstr("Run 'compatcrypt --help'"));
+    }
+  }
+}
+
+// Files whose data ends before the size they report (kernel attribute
+// files) or runs past it: read in pieces, each is reported as changed, as a
+// serial read reports it.
+TEST_F(CliParallelTest, DataThatDoesNotMatchTheSizeFailsInPieces) {
+  std::vector<std::string> files;
+  for (const char *path : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/devices/system/cpu/online",
+                           "/sys/kernel/mm/transparent_hugepage/defrag", "/proc/version"}) {
+    struct stat status;
+    if (stat(path, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::size_t>(status.st_size) != ReadText(path).size())
+      files.push_back(path);
+  }
+  if (files.empty()) GTEST_SKIP() << "no file whose data and size differ";
+  files.push_back(Write("fine.bin", std::string(1000, 'x')));
+  const Outcome run = SameOnAnyThreads(files);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, DigestLine(FileDigestHex(files.back()), files.back(), false));
+  for (std::size_t i = 0; i + 1 < files.size(); ++i)
+    EXPECT_THAT(run.err, HasSubstr(files[i] + ": file changed while being read"));
+}
+
+}  // namespace
+}  // namespace compatcrypt::test
