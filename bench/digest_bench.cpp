@@ -89,6 +89,8 @@ void RegisterDigestBenchmarks() {
   for (const digest_core::DigestEngine &engine : digest_core::AvailableDigestEngines()) {
     const std::string name(engine.name);
     benchmark::RegisterBenchmark(("digest_engine/" + name).c_str(), DigestEngine, name)
+        ->Arg(64)
+        ->Arg(4 * kKiB)
         ->Arg(kMiB)
         ->Unit(benchmark::kMicrosecond);
   }
