@@ -1,12 +1,17 @@
 // Calls of all seven exports from several threads at once give the bytes
-// of the same calls made one after another: every call works in storage of
-// its own. Built also under ThreadSanitizer in CI.
+// of the same calls made one after another, and (where OpenSSL is there)
+// the bytes of the independent models: every call works in storage of its
+// own, and no shared state corrupts all calls alike. Built also under
+// ThreadSanitizer in CI.
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "compatcrypt.h"
 #include "support/test_support.h"
+#if defined(COMPATCRYPT_TEST_OPENSSL_MODELS)
+#include "support/openssl_models.h"
+#endif
 
 namespace compatcrypt::test {
 namespace {
@@ -16,6 +21,7 @@ struct Job {
   Bytes key;
   std::string password;
   std::string file;  // narrow path, as hosts pass it
+  Bytes fileContents;
 };
 
 // Runs every export over the job and returns all their outputs, joined.
@@ -36,17 +42,43 @@ Bytes RunAll(const Job &job) {
   return out;
 }
 
+#if defined(COMPATCRYPT_TEST_OPENSSL_MODELS)
+// RunAll's outputs, laid out as RunAll lays them, from the models.
+Bytes ModelAll(const Job &job) {
+  const Bytes passwordKey = ModelPasswordKey(Bytes(job.password.begin(), job.password.end()));
+  const std::size_t from = std::min<std::size_t>(3, job.fileContents.size());
+  const Bytes pieces[] = {
+      ModelEncode(job.data, job.key.data()),
+      ModelDecode(job.data, job.key.data()),
+      ModelEncode(job.data, passwordKey.data()),
+      ModelDecode(job.data, passwordKey.data()),
+      ModelDigest(job.data),
+      passwordKey,
+      ModelDigest(
+          Bytes(job.fileContents.begin() + static_cast<std::ptrdiff_t>(from), job.fileContents.end())),
+  };
+  Bytes out;
+  for (const Bytes &piece : pieces) out.insert(out.end(), piece.begin(), piece.end());
+  out.resize(5 * job.data.size() + 56, 0);
+  return out;
+}
+#endif
+
 TEST(Concurrency, ParallelCallsEqualSerialCalls) {
   constexpr int kThreads = 4;
   constexpr int kJobsPerThread = 60;
   std::mt19937_64 rng(51);
   TempDir dir;
   std::vector<std::filesystem::path> files;
-  for (int i = 0; i < 8; ++i) files.push_back(dir.Write(std::string(1, static_cast<char>('a' + i)), RandomBytes(rng, 100 + 31 * i)));
+  std::vector<Bytes> contents;
+  for (int i = 0; i < 8; ++i) {
+    contents.push_back(RandomBytes(rng, 100 + 31 * i));
+    files.push_back(dir.Write(std::string(1, static_cast<char>('a' + i)), contents.back()));
+  }
   std::vector<Job> jobs;
   for (int i = 0; i < kThreads * kJobsPerThread; ++i)
     jobs.push_back({RandomBytes(rng, rng() % 200), RandomBytes(rng, 16), std::to_string(rng() % 100000),
-                    files[i % files.size()].string()});
+                    files[i % files.size()].string(), contents[i % files.size()]});
   std::vector<Bytes> serial;
   for (const auto &job : jobs) serial.push_back(RunAll(job));
 
@@ -61,6 +93,9 @@ TEST(Concurrency, ParallelCallsEqualSerialCalls) {
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     ASSERT_FALSE(serial[i].empty()) << i;
     ASSERT_EQ(ToHex(parallel[i]), ToHex(serial[i])) << "job " << i;
+#if defined(COMPATCRYPT_TEST_OPENSSL_MODELS)
+    ASSERT_EQ(ToHex(parallel[i]), ToHex(ModelAll(jobs[i]))) << "job " << i;
+#endif
   }
 }
 

@@ -68,9 +68,14 @@ TEST_F(LoadedLibrary, SevenFunctionsByName) {
   ASSERT_EQ(fileDigest(reinterpret_cast<const unsigned char *>(path.c_str()), 0, out, &outLen, 1), 1);
   EXPECT_EQ(ToHex(out, 20), "cf094cf0e4f3001a04da7f2bfbcba247ddf92d2c");
 
+  // The key of "password", computed with the OpenSSL model of the
+  // derivation (ModelPasswordKey, tests/support/openssl_models.cpp): a
+  // loaded library that derives another key is caught here, not only one
+  // that is inconsistent with its own EncodeKey.
   unsigned char key[16];
   ASSERT_EQ(keyGenerating(reinterpret_cast<const unsigned char *>("password"), 8, key, &outLen, 1), 1);
   EXPECT_EQ(outLen, 16);
+  EXPECT_EQ(ToHex(key, 16), "943ca023123ce68cde784f461f240e72");
 
   // NIST TECBMMT2 [ENCRYPT] COUNT=0, one block: KEY1 ad192fd064b5579e (outer)
   // and KEY2 7a4fb3c8f794f22a (middle) interleaved byte by byte.

@@ -28,28 +28,8 @@ Bytes KeyOf(const P &password) {
 }
 Bytes KeyOf(const char *password) { return CKey(std::string(password)); }
 
-// The derivation bit by bit as its format is defined: seven bits of each
-// byte of the working password XORed into a 56-bit register at a running
-// position, the register spread over bits 0 to 6 of eight seed bytes, then
-// the seed and the first half each encrypted under themselves (by OpenSSL).
-Bytes ModelKey(const Bytes &password) {
-  Bytes working = password;
-  if (working.size() < 7) working.resize(8, 0x6C);
-  uint8_t reg[56] = {};
-  int i = 0;
-  for (unsigned char byte : working)
-    for (int b = 0; b < 7; ++b, i = (i + 1) % 56) reg[i] ^= (byte >> b) & 1;
-  Bytes seed(8, 0);
-  for (int p = 0; p < 56; ++p) seed[p / 7] |= static_cast<unsigned char>(reg[p] << (p % 7));
-  const Bytes first = ModelDesBlock(seed.data(), seed.data(), false);
-  const Bytes second = ModelDesBlock(first.data(), first.data(), false);
-  Bytes key(16);
-  for (int t = 0; t < 8; ++t) {
-    key[2 * t] = first[t];
-    key[2 * t + 1] = second[t];
-  }
-  return key;
-}
+// The key derivation's model (tests/support/openssl_models.cpp).
+Bytes ModelKey(const Bytes &password) { return ModelPasswordKey(password); }
 
 TEST(PasswordKey, MatchesModelForRandomPasswords) {
   std::mt19937_64 rng(41);
@@ -132,6 +112,71 @@ TEST(PasswordKeyExports, EqualBufferExportsUnderTheDerivedKey) {
       ASSERT_EQ(DecodeKey(pw, buffer.data(), len, buffer.data(), 1), 1);
       EXPECT_EQ(buffer, plain);
     }
+  }
+}
+
+}  // namespace
+}  // namespace compatcrypt::test
+
+namespace compatcrypt::test {
+namespace {
+
+// A negative length is no data: 1, and nothing is written.
+TEST(PasswordKeyExports, NegativeDataLengthWritesNothing) {
+  const auto *pw = reinterpret_cast<const unsigned char *>("secret");
+  const Bytes data(16, 0x33);
+  for (int32_t len : {-1, -8, -17, INT32_MIN}) {
+    SCOPED_TRACE(len);
+    Bytes out(16, 0xA5);
+    EXPECT_EQ(EncodeKey(pw, data.data(), len, out.data(), 1), 1);
+    EXPECT_EQ(out, Bytes(16, 0xA5));
+    EXPECT_EQ(DecodeKey(pw, data.data(), len, out.data(), 1), 1);
+    EXPECT_EQ(out, Bytes(16, 0xA5));
+  }
+}
+
+// Passwords past 40 bytes fold every byte in: bytes k, k + 8, k + 16, ...
+// share bit positions. A derivation that stops at a fixed size, or wraps at
+// another period, gives another key.
+TEST(PasswordKey, LongPasswordsMatchModel) {
+  std::mt19937_64 rng(43);
+  for (std::size_t n : {41u, 48u, 55u, 56u, 57u, 64u, 100u, 255u, 256u, 1000u, 4097u}) {
+    SCOPED_TRACE(n);
+    Bytes password = RandomBytes(rng, n);
+    for (auto &b : password)
+      if (b == 0) b = 0x21;  // EncodeKey takes it NUL-terminated
+    const Bytes model = ModelKey(password);
+    EXPECT_EQ(ToHex(KeyOf(password)), ToHex(model));
+    const std::string text(password.begin(), password.end());
+    const Bytes plain = RandomBytes(rng, 21);
+    EXPECT_EQ(ToHex(CEncodeKey(text, plain)), ToHex(ModelEncode(plain, model.data())));
+    EXPECT_EQ(ToHex(CDecodeKey(text, plain)), ToHex(ModelDecode(plain, model.data())));
+  }
+}
+
+// "pw736" (found by a search over short passwords) derives a key whose
+// outer half (even bytes) has its first zero at byte 2 and whose middle half
+// (odd bytes) has its first zero at byte 3: each DES key ends there, so
+// the bytes after it must not reach the cipher.
+TEST(PasswordKeyExports, DerivedKeyWithAZeroByteInEachHalf) {
+  const std::string password = "pw736";
+  const Bytes key = KeyOf(password.c_str());
+  ASSERT_EQ(ToHex(key), ToHex(ModelKey(Bytes(password.begin(), password.end()))));
+  ASSERT_EQ(key[2 * 2], 0) << ToHex(key);
+  ASSERT_EQ(key[2 * 3 + 1], 0) << ToHex(key);
+  // The key with everything after each half's zero byte cleared.
+  Bytes cut = key;
+  for (int t = 2; t < 8; ++t) cut[2 * t] = 0;
+  for (int t = 3; t < 8; ++t) cut[2 * t + 1] = 0;
+  ASSERT_NE(cut, key);
+  std::mt19937_64 rng(44);
+  for (std::size_t n : {1u, 7u, 8u, 13u, 16u, 40u}) {
+    SCOPED_TRACE(n);
+    const Bytes plain = RandomBytes(rng, n);
+    const Bytes encoded = CEncodeKey(password, plain);
+    EXPECT_EQ(ToHex(encoded), ToHex(CEncode(plain, key)));
+    EXPECT_EQ(ToHex(encoded), ToHex(ModelEncode(plain, cut.data())));
+    EXPECT_EQ(ToHex(CDecodeKey(password, plain)), ToHex(ModelDecode(plain, cut.data())));
   }
 }
 

@@ -3,6 +3,7 @@
 #include <openssl/des.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace compatcrypt::test {
@@ -117,6 +118,68 @@ Bytes ModelDigest(const Bytes &data) {
   return digest;
 }
 
+void ModelDigestStream::AddBlock(const unsigned char *block) {
+  static const unsigned char kZero[64] = {};
+  uint32_t words[5];
+  if (std::memcmp(block, kZero, 64) == 0) {
+    if (!haveZeroWords_) ModelBlockWords(kZero, zeroWords_);
+    haveZeroWords_ = true;
+    std::memcpy(words, zeroWords_, sizeof words);
+  } else {
+    ModelBlockWords(block, words);
+  }
+  for (int i = 0; i < 5; ++i) sums_[i] += words[i];
+}
+
+void ModelDigestStream::Update(const unsigned char *data, std::size_t size) {
+  count_ += size;
+  while (size != 0) {
+    if (pendingLen_ == 0 && size >= 64) {
+      AddBlock(data);
+      data += 64;
+      size -= 64;
+      continue;
+    }
+    const std::size_t take = std::min<std::size_t>(64 - pendingLen_, size);
+    std::memcpy(pending_ + pendingLen_, data, take);
+    pendingLen_ += take;
+    data += take;
+    size -= take;
+    if (pendingLen_ == 64) {
+      AddBlock(pending_);
+      pendingLen_ = 0;
+    }
+  }
+}
+
+void ModelDigestStream::UpdateZeros(std::size_t size) {
+  static const unsigned char kZeros[1 << 16] = {};
+  while (size != 0) {
+    const std::size_t take = std::min(size, sizeof kZeros);
+    Update(kZeros, take);
+    size -= take;
+  }
+}
+
+Bytes ModelDigestStream::Finish() const {
+  ModelDigestStream last = *this;
+  unsigned char closing[128] = {};
+  const std::size_t r = pendingLen_;
+  std::memcpy(closing, pending_, r);
+  unsigned char *tail = r > 56 ? closing + 64 : closing;
+  const uint32_t count = static_cast<uint32_t>(count_);
+  tail[60] = static_cast<unsigned char>(count >> 24);
+  tail[61] = static_cast<unsigned char>(count >> 16);
+  tail[62] = static_cast<unsigned char>(count >> 8);
+  tail[63] = static_cast<unsigned char>(count);
+  last.AddBlock(closing);
+  if (r > 56) last.AddBlock(closing + 64);
+  Bytes digest(20);
+  for (int i = 0; i < 5; ++i)
+    for (int b = 0; b < 4; ++b) digest[4 * i + b] = static_cast<unsigned char>(last.sums_[i] >> (8 * b));
+  return digest;
+}
+
 Bytes ModelEncode(const Bytes &data, const unsigned char *key) { return ModelCode(data, key, DES_ENCRYPT); }
 
 Bytes ModelDecode(const Bytes &data, const unsigned char *key) { return ModelCode(data, key, DES_DECRYPT); }
@@ -129,6 +192,29 @@ Bytes ModelDesBlock(const unsigned char *key, const unsigned char *block, bool d
   DES_set_key_unchecked(&cut, &schedule);
   DES_ecb_encrypt(&in, &out, &schedule, decrypt ? DES_DECRYPT : DES_ENCRYPT);
   return Bytes(out, out + 8);
+}
+
+// The derivation bit by bit as its format is defined: seven bits of each
+// byte of the working password XORed into a 56-bit register at a running
+// position, the register spread over bits 0 to 6 of eight seed bytes, then
+// the seed and the first half each encrypted under themselves (by OpenSSL).
+Bytes ModelPasswordKey(const Bytes &password) {
+  Bytes working = password;
+  if (working.size() < 7) working.resize(8, 0x6C);
+  uint8_t reg[56] = {};
+  int i = 0;
+  for (unsigned char byte : working)
+    for (int b = 0; b < 7; ++b, i = (i + 1) % 56) reg[i] ^= (byte >> b) & 1;
+  Bytes seed(8, 0);
+  for (int p = 0; p < 56; ++p) seed[p / 7] |= static_cast<unsigned char>(reg[p] << (p % 7));
+  const Bytes first = ModelDesBlock(seed.data(), seed.data(), false);
+  const Bytes second = ModelDesBlock(first.data(), first.data(), false);
+  Bytes key(16);
+  for (int t = 0; t < 8; ++t) {
+    key[2 * t] = first[t];
+    key[2 * t + 1] = second[t];
+  }
+  return key;
 }
 
 }  // namespace compatcrypt::test

@@ -2,6 +2,7 @@
 // DES, for differential tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "support/test_support.h"
@@ -13,6 +14,27 @@ namespace compatcrypt::test {
 // sign-extended words) minus the initial words.
 Bytes ModelDigest(const Bytes &data);
 
+// ModelDigest over data given in pieces of any size, for inputs too large to
+// hold (more than 4 GiB, whose byte count wraps modulo 2^32). The all-zero
+// block's words are computed once by the same route and reused, so long
+// zero runs cost a comparison per block, not a transform.
+class ModelDigestStream {
+ public:
+  void Update(const unsigned char *data, std::size_t size);
+  // Feeds `size` zero bytes.
+  void UpdateZeros(std::size_t size);
+  Bytes Finish() const;
+
+ private:
+  void AddBlock(const unsigned char *block);
+  uint32_t sums_[5] = {};
+  uint64_t count_ = 0;
+  unsigned char pending_[64] = {};
+  std::size_t pendingLen_ = 0;
+  bool haveZeroWords_ = false;
+  uint32_t zeroWords_[5] = {};
+};
+
 // The five transform words of one block, by the same route.
 void ModelBlockWords(const unsigned char *block, uint32_t words[5]);
 
@@ -20,6 +42,11 @@ void ModelBlockWords(const unsigned char *block, uint32_t words[5]);
 // key rule applied to both halves of `key` (16 bytes).
 Bytes ModelEncode(const Bytes &data, const unsigned char *key);
 Bytes ModelDecode(const Bytes &data, const unsigned char *key);
+
+// KeyGenerating's key of `password`: the fold of the (filled) password to
+// a seed, then the seed and the first half each encrypted under themselves
+// by OpenSSL's DES.
+Bytes ModelPasswordKey(const Bytes &password);
 
 // Single DES of one block by OpenSSL, with the key rule applied.
 Bytes ModelDesBlock(const unsigned char *key, const unsigned char *block, bool decrypt);
