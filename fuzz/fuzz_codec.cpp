@@ -1,39 +1,120 @@
-// Fuzzes the encoded-buffer format: for any key and input, decoding undoes
-// encoding, in place and in separate buffers alike, and the password-keyed
-// functions equal the buffer functions under the derived key.
+// Differential codec target: a 16-byte key with zero bytes put in at
+// positions the input chooses (each half ends at its first zero), data of
+// any length (1 to 7 bytes included), and cut points. EncodeFunction and
+// DecodeFunction, in separate buffers and in place, and EncodeStream and
+// DecodeStream fed piece by piece, in separate buffers and in place with
+// the write position trailing the read position by the held bytes, must
+// all equal the model; decoding must undo encoding.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "compatcrypt.h"
+#include "des/codec_stream.h"
+#include "fuzz_input.h"
+#include "support/openssl_models.h"
+
+namespace {
+
+using compatcrypt::fuzz::FuzzInput;
+using Bytes = std::vector<unsigned char>;
+
+using EncodeCall = int32_t (*)(const unsigned char *, int32_t, const unsigned char *, int32_t,
+                               unsigned char *, uint32_t);
+
+// The C function in a separate buffer and in place; both must agree.
+Bytes CallBoth(EncodeCall call, const Bytes &data, const Bytes &key) {
+  const int32_t n = static_cast<int32_t>(data.size());
+  const int32_t keyLen = static_cast<int32_t>(key.size());
+  Bytes out(data.size() + 1, 0xEE);
+  COMPATCRYPT_FUZZ_CHECK(call(data.data(), n, key.data(), keyLen, out.data(), COMPATCRYPT_MODE) ==
+                         COMPATCRYPT_OK);
+  // Nothing past the output's length is written.
+  COMPATCRYPT_FUZZ_CHECK(out.back() == 0xEE);
+  out.pop_back();
+  Bytes inPlace = data;
+  COMPATCRYPT_FUZZ_CHECK(call(inPlace.data(), n, key.data(), keyLen, inPlace.data(), COMPATCRYPT_MODE) ==
+                         COMPATCRYPT_OK);
+  COMPATCRYPT_FUZZ_CHECK(inPlace == out);
+  // A key shorter than 16 bytes fails.
+  COMPATCRYPT_FUZZ_CHECK(call(data.data(), n, key.data(), 15, out.data(), COMPATCRYPT_MODE) ==
+                         COMPATCRYPT_FAILED);
+  return inPlace;
+}
+
+// The stream fed the pieces between consecutive cuts into a separate buffer.
+template <typename Stream>
+Bytes StreamApart(Stream &stream, const Bytes &data, const std::vector<std::size_t> &cuts) {
+  Bytes out(data.size() + 8, 0xEE);
+  std::size_t written = 0;
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    const std::span<const uint8_t> piece(data.data() + cuts[i], cuts[i + 1] - cuts[i]);
+    const std::size_t expected = stream.UpdateSize(piece.size());
+    COMPATCRYPT_FUZZ_CHECK(stream.Update(piece, out.data() + written) == expected);
+    written += expected;
+    COMPATCRYPT_FUZZ_CHECK(written + stream.FinishSize() == cuts[i + 1]);
+  }
+  const std::size_t tail = stream.FinishSize();
+  COMPATCRYPT_FUZZ_CHECK(stream.Finish(out.data() + written) == tail);
+  written += tail;
+  COMPATCRYPT_FUZZ_CHECK(written == data.size());
+  COMPATCRYPT_FUZZ_CHECK(stream.FinishSize() == 0);
+  for (std::size_t i = written; i < out.size(); ++i) COMPATCRYPT_FUZZ_CHECK(out[i] == 0xEE);
+  out.resize(written);
+  return out;
+}
+
+// The same in one buffer: each piece is coded from where it lies to a
+// position the held bytes before it.
+template <typename Stream>
+Bytes StreamInPlace(Stream &stream, const Bytes &data, const std::vector<std::size_t> &cuts) {
+  Bytes buffer = data;
+  std::size_t written = 0;
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    COMPATCRYPT_FUZZ_CHECK(written + stream.FinishSize() == cuts[i]);
+    const std::span<const uint8_t> piece(buffer.data() + cuts[i], cuts[i + 1] - cuts[i]);
+    written += stream.Update(piece, buffer.data() + written);
+  }
+  written += stream.Finish(buffer.data() + written);
+  COMPATCRYPT_FUZZ_CHECK(written == data.size());
+  return buffer;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size < 17) return 0;
-  const unsigned char *key = data;
-  // Byte 16 picks a short password from the input's end; the rest is data.
-  const size_t passwordLen = data[16] % 9;
-  if (size < 17 + passwordLen) return 0;
-  std::vector<unsigned char> password(data + size - passwordLen, data + size);
-  for (auto &b : password) b = b == 0 ? 1 : b;
-  password.push_back(0);
-  const std::vector<unsigned char> plain(data + 17, data + size - passwordLen);
-  const int32_t n = static_cast<int32_t>(plain.size());
+  FuzzInput in(data, size);
+  const uint8_t flags = in.Byte();
+  Bytes key(16);
+  for (auto &b : key) b = in.Byte();
+  // Up to three zero bytes at chosen positions: either half may end early,
+  // at its first byte, or not at all.
+  for (int i = 0, zeros = flags & 3; i < zeros; ++i) key[in.Byte() % 16] = 0;
+  // Bytes past the 16th are ignored.
+  Bytes longKey = key;
+  for (int i = 0, extra = (flags >> 2) & 7; i < extra; ++i)
+    longKey.push_back(static_cast<unsigned char>(0x5A + i));
+  const auto words = compatcrypt::fuzz::CutWords(in, (flags >> 5) & 7);
+  const Bytes message = in.Rest();
+  const auto cuts = compatcrypt::fuzz::CutPoints(words, message.size());
 
-  std::vector<unsigned char> encoded(plain.size()), decoded(plain.size());
-  if (EncodeFunction(plain.data(), n, key, 16, encoded.data(), 1) != 1) std::abort();
-  if (DecodeFunction(encoded.data(), n, key, 16, decoded.data(), 1) != 1) std::abort();
-  if (decoded != plain) std::abort();
-  std::vector<unsigned char> inPlace = encoded;
-  if (DecodeFunction(inPlace.data(), n, key, 16, inPlace.data(), 1) != 1 || inPlace != plain) std::abort();
+  const Bytes encoded = compatcrypt::test::ModelEncode(message, key.data());
+  const Bytes decoded = compatcrypt::test::ModelDecode(message, key.data());
+  COMPATCRYPT_FUZZ_CHECK(compatcrypt::test::ModelDecode(encoded, key.data()) == message);
 
-  unsigned char derived[16];
-  int32_t derivedLen = 0;
-  if (KeyGenerating(password.data(), static_cast<int32_t>(passwordLen), derived, &derivedLen, 1) != 1)
-    std::abort();
-  std::vector<unsigned char> viaKey(plain.size()), viaPassword(plain.size());
-  if (EncodeFunction(plain.data(), n, derived, 16, viaKey.data(), 1) != 1) std::abort();
-  if (EncodeKey(password.data(), plain.data(), n, viaPassword.data(), 1) != 1) std::abort();
-  if (viaKey != viaPassword) std::abort();
+  COMPATCRYPT_FUZZ_CHECK(CallBoth(EncodeFunction, message, longKey) == encoded);
+  COMPATCRYPT_FUZZ_CHECK(CallBoth(DecodeFunction, message, longKey) == decoded);
+  COMPATCRYPT_FUZZ_CHECK(CallBoth(DecodeFunction, encoded, longKey) == message);
+
+  const std::span<const uint8_t, 16> streamKey(key.data(), 16);
+  compatcrypt::des::EncodeStream encoder(streamKey);
+  compatcrypt::des::DecodeStream decoder(streamKey);
+  // Each stream codes several messages in turn: Finish starts the next.
+  COMPATCRYPT_FUZZ_CHECK(StreamApart(encoder, message, cuts) == encoded);
+  COMPATCRYPT_FUZZ_CHECK(StreamInPlace(encoder, message, cuts) == encoded);
+  COMPATCRYPT_FUZZ_CHECK(StreamApart(decoder, message, cuts) == decoded);
+  COMPATCRYPT_FUZZ_CHECK(StreamInPlace(decoder, message, cuts) == decoded);
+  COMPATCRYPT_FUZZ_CHECK(StreamInPlace(decoder, encoded, cuts) == message);
   return 0;
 }
