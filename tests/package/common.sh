@@ -30,6 +30,24 @@ cache_value() {
   sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"
 }
 
+# read_layout BUILD-DIR: the version and the installation directories the
+# build was configured with, into version, major, config, libdir, bindir,
+# includedir, datarootdir, mandir and docdir.
+read_layout() {
+  [ -f "$1/CMakeCache.txt" ] || fail "$1 is not a CMake build directory"
+  version=$(cache_value "$1" CMAKE_PROJECT_VERSION)
+  major=${version%%.*}
+  config=$(cache_value "$1" CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
+  libdir=$(cache_value "$1" CMAKE_INSTALL_LIBDIR)
+  bindir=$(cache_value "$1" CMAKE_INSTALL_BINDIR)
+  includedir=$(cache_value "$1" CMAKE_INSTALL_INCLUDEDIR)
+  datarootdir=$(cache_value "$1" CMAKE_INSTALL_DATAROOTDIR)
+  mandir=$(cache_value "$1" CMAKE_INSTALL_MANDIR)
+  mandir=${mandir:-$datarootdir/man}
+  docdir=$(cache_value "$1" CMAKE_INSTALL_DOCDIR)
+  docdir=${docdir:-$datarootdir/doc/compatcrypt}
+}
+
 # file_list DIR: the files and links under DIR, relative, sorted.
 file_list() {
   (cd "$1" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)

@@ -23,18 +23,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 . "$here/common.sh"
 
-[ -f "$build/CMakeCache.txt" ] || fail "$build is not a CMake build directory"
+read_layout "$build"
 source_dir=$(cache_value "$build" compatcrypt_SOURCE_DIR)
-version=$(cache_value "$build" CMAKE_PROJECT_VERSION)
-major=${version%%.*}
-config=$(cache_value "$build" CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
 install_prefix=$(cache_value "$build" CMAKE_INSTALL_PREFIX)
-libdir=$(cache_value "$build" CMAKE_INSTALL_LIBDIR)
-bindir=$(cache_value "$build" CMAKE_INSTALL_BINDIR)
-includedir=$(cache_value "$build" CMAKE_INSTALL_INCLUDEDIR)
-datarootdir=$(cache_value "$build" CMAKE_INSTALL_DATAROOTDIR)
-mandir=$(cache_value "$build" CMAKE_INSTALL_MANDIR)
-mandir=${mandir:-$datarootdir/man}
 arch=$(dpkg --print-architecture)
 deb_version=$version-1
 runtime=libcompatcrypt$major

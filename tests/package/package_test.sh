@@ -22,19 +22,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 . "$here/common.sh"
 
-[ -f "$build/CMakeCache.txt" ] || fail "$build is not a CMake build directory"
+read_layout "$build"
 readme=${3:-$(cache_value "$build" compatcrypt_SOURCE_DIR)/README.md}
-version=$(cache_value "$build" CMAKE_PROJECT_VERSION)
-major=${version%%.*}
-config=$(cache_value "$build" CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
-libdir=$(cache_value "$build" CMAKE_INSTALL_LIBDIR)
-bindir=$(cache_value "$build" CMAKE_INSTALL_BINDIR)
-includedir=$(cache_value "$build" CMAKE_INSTALL_INCLUDEDIR)
-datarootdir=$(cache_value "$build" CMAKE_INSTALL_DATAROOTDIR)
-mandir=$(cache_value "$build" CMAKE_INSTALL_MANDIR)
-docdir=$(cache_value "$build" CMAKE_INSTALL_DOCDIR)
-mandir=${mandir:-$datarootdir/man}
-docdir=${docdir:-$datarootdir/doc/compatcrypt}
 case $libdir in
   /*) fail "CMAKE_INSTALL_LIBDIR is absolute ($libdir): the tree cannot be installed elsewhere" ;;
 esac
