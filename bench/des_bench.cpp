@@ -7,11 +7,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bench_common.h"
 #include "compatcrypt.h"
 #include "compatcrypt.hpp"
+#include "des/des_batch.h"
+#include "des/des_dispatch.h"
+#include "des/triple_des.h"
 
 namespace compatcrypt::bench {
 
@@ -96,6 +100,73 @@ void DecoderStream(benchmark::State &state, std::size_t chunk) {
   SetBytes(state, static_cast<int64_t>(in.size()));
 }
 
+// DecodeFunction with one bitsliced engine forced onto every run of blocks
+// (no crossover): the engines side by side, and, at small block counts
+// next to the serial engine, the crossover.
+void DecodeOnEngine(benchmark::State &state, const char *engine) {
+  if (!des::UseBitsliceEngine(engine)) {
+    state.SkipWithError("engine not available");
+    return;
+  }
+  CoderOurs(state, DecodeFunction);
+  des::UseBitsliceEngine("");
+}
+
+// DecodeFunction with every run on the serial engine (a crossover past any
+// run of the benchmark).
+void DecodeSerial(benchmark::State &state) {
+  des::UseBitsliceEngine("serial");
+  CoderOurs(state, DecodeFunction);
+  des::UseBitsliceEngine("");
+}
+
+// A table of records under one key: `count` buffers of `size` bytes, each
+// coded as its own message. Ours in one batch call; the peer one by one with
+// its schedules built once.
+constexpr std::size_t kBatchCount = 4096;
+constexpr std::size_t kBatchSize = 256;
+
+struct BatchBuffers {
+  std::vector<unsigned char> in;
+  std::vector<unsigned char> out;
+  std::vector<des::BatchBuffer> views;
+};
+
+BatchBuffers MakeBatch() {
+  BatchBuffers b;
+  const auto data = Input(kBatchCount * kBatchSize);
+  b.in.assign(data.begin(), data.end());
+  b.out.resize(b.in.size());
+  for (std::size_t i = 0; i < kBatchCount; ++i)
+    b.views.push_back({b.in.data() + i * kBatchSize, b.out.data() + i * kBatchSize, kBatchSize});
+  return b;
+}
+
+void BatchOurs(benchmark::State &state, bool encode) {
+  BatchBuffers b = MakeBatch();
+  des::TripleDesSchedule keys;
+  for (auto _ : state) {
+    // The key is scheduled inside, as a call of the C++ batch API does.
+    des::ScheduleTripleDesKeys(CipherKey().data(), keys);
+    if (encode)
+      des::EncodeBatch(keys, b.views);
+    else
+      des::DecodeBatch(keys, b.views);
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, static_cast<int64_t>(b.in.size()));
+}
+
+void BatchOpenSsl(benchmark::State &state, int enc) {
+  BatchBuffers b = MakeBatch();
+  DesPeerKeys keys = PeerKeys(CipherKey().data());
+  for (auto _ : state) {
+    for (const des::BatchBuffer &view : b.views) PeerCbc(view.in, view.size, keys, view.out, enc);
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, static_cast<int64_t>(b.in.size()));
+}
+
 }  // namespace
 
 void RegisterDesBenchmarks() {
@@ -103,12 +174,29 @@ void RegisterDesBenchmarks() {
     benchmark::RegisterBenchmark("encode/ours", CoderOurs, EncodeFunction)->Arg(size);
     benchmark::RegisterBenchmark("encode/openssl", CoderOpenSsl, DES_ENCRYPT)->Arg(size);
   }
-  for (const int64_t size : {int64_t{16}, kKiB, kMiB}) {
+  for (const int64_t size : {int64_t{16}, kKiB, 16 * kKiB, kMiB}) {
     benchmark::RegisterBenchmark("decode/ours", CoderOurs, DecodeFunction)->Arg(size);
     benchmark::RegisterBenchmark("decode/openssl", CoderOpenSsl, DES_DECRYPT)->Arg(size);
     benchmark::RegisterBenchmark("decode/cxx_decoder", DecoderStream, std::size_t{1} << 62)->Arg(size);
     benchmark::RegisterBenchmark("decode/cxx_decoder_64k", DecoderStream, std::size_t{64 * 1024})->Arg(size);
   }
+  for (const des::BitsliceDesEngine *engine : des::AvailableBitsliceEngines())
+    benchmark::RegisterBenchmark((std::string("decode_engine/") + engine->name).c_str(), DecodeOnEngine,
+                                 engine->name)
+        ->Arg(kMiB);
+  // Runs of a few blocks: where a bitsliced pass starts to beat the serial
+  // engine (the crossover in des_dispatch.cpp).
+  for (const int64_t blocks : {1, 2, 4, 6, 8, 12, 16, 24, 32, 64}) {
+    benchmark::RegisterBenchmark("decode_run/serial", DecodeSerial)->Arg(8 * blocks);
+    for (const des::BitsliceDesEngine *engine : des::AvailableBitsliceEngines())
+      benchmark::RegisterBenchmark((std::string("decode_run/") + engine->name).c_str(), DecodeOnEngine,
+                                   engine->name)
+          ->Arg(8 * blocks);
+  }
+  benchmark::RegisterBenchmark("batch_encode/ours", BatchOurs, true);
+  benchmark::RegisterBenchmark("batch_encode/openssl", BatchOpenSsl, DES_ENCRYPT);
+  benchmark::RegisterBenchmark("batch_decode/ours", BatchOurs, false);
+  benchmark::RegisterBenchmark("batch_decode/openssl", BatchOpenSsl, DES_DECRYPT);
 }
 
 bool CheckDesAgainstOpenSsl() {

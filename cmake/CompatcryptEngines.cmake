@@ -1,10 +1,10 @@
-# The digest engines built for a particular instruction set. Each is a
-# source file of its own compiled with its own flags, so that no code built
-# for one instruction set can stand in for portable code; the dispatch calls
-# an engine only after the CPU check has passed. One option per engine
-# compiles it in or out:
+# The digest and DES engines built for a particular instruction set. Each
+# is a source file of its own compiled with its own flags, so that no code
+# built for one instruction set can stand in for portable code; the
+# dispatch calls an engine only after the CPU check has passed. One option
+# per instruction set compiles its engines in or out:
 #
-#   -DCOMPATCRYPT_ENGINE_SHANI=OFF   and likewise _AVX2, _AVX512
+#   -DCOMPATCRYPT_ENGINE_SHANI=OFF   and likewise _AVX2, _AVX512, _VBMI
 #
 # An engine that is asked for but that the compiler cannot build stops the
 # configuration with the reason, rather than failing later inside the
@@ -17,21 +17,24 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i[3-6]86|x86)$")
   set(_compatcrypt_x86 ON)
 endif()
 
-# Each engine: its source, its flags, and a statement that uses the
-# instruction set, compiled to check that the compiler can build it.
-set(_compatcrypt_engines SHANI AVX2 AVX512)
-set(_compatcrypt_SHANI_source digest/digest_shani.cpp)
+# Each instruction set: its sources, their flags, and a statement that uses
+# the instruction set, compiled to check that the compiler can build it.
+set(_compatcrypt_engines SHANI AVX2 AVX512 VBMI)
+set(_compatcrypt_SHANI_sources digest/digest_shani.cpp)
 set(_compatcrypt_SHANI_flags "-msha -msse4.1")
 set(_compatcrypt_SHANI_probe "__m128i x = _mm_setzero_si128(); x = _mm_sha1rnds4_epu32(x, x, 0); return _mm_extract_epi32(x, 1);")
-set(_compatcrypt_AVX2_source digest/digest_avx2.cpp)
+set(_compatcrypt_AVX2_sources digest/digest_avx2.cpp des/bitslice_avx2.cpp)
 set(_compatcrypt_AVX2_flags "-mavx2")
 set(_compatcrypt_AVX2_probe "__m256i x = _mm256_setzero_si256(); x = _mm256_add_epi32(x, x); return _mm256_extract_epi32(x, 1);")
-set(_compatcrypt_AVX512_source digest/digest_avx512.cpp)
+set(_compatcrypt_AVX512_sources digest/digest_avx512.cpp des/bitslice_avx512.cpp)
 set(_compatcrypt_AVX512_flags "-mavx512f")
 set(_compatcrypt_AVX512_probe "__m512i x = _mm512_setzero_si512(); x = _mm512_ternarylogic_epi32(x, x, x, 0x96); return _mm512_reduce_add_epi32(x);")
+set(_compatcrypt_VBMI_sources des/serial_vbmi.cpp)
+set(_compatcrypt_VBMI_flags "-mavx512f -mavx512bw -mavx512vl -mavx512vbmi -mavx512bitalg")
+set(_compatcrypt_VBMI_probe "__m256i x = _mm256_setzero_si256(); x = _mm256_permutex2var_epi8(x, x, x); return (int)_mm256_bitshuffle_epi64_mask(x, x);")
 
 foreach(name IN LISTS _compatcrypt_engines)
-  option(COMPATCRYPT_ENGINE_${name} "Build the ${name} digest engine (x86 only)" ${_compatcrypt_x86})
+  option(COMPATCRYPT_ENGINE_${name} "Build the ${name} engines (x86 only)" ${_compatcrypt_x86})
 endforeach()
 
 function(compatcrypt_add_engines target)
@@ -43,7 +46,7 @@ function(compatcrypt_add_engines target)
     set(wide_vector_options "-Wa,-muse-unaligned-vector-move")
   endif()
   foreach(name IN LISTS _compatcrypt_engines)
-    set(source "${_compatcrypt_${name}_source}")
+    set(sources "${_compatcrypt_${name}_sources}")
     set(flags "${_compatcrypt_${name}_flags}")
     set(probe "${_compatcrypt_${name}_probe}")
     if(NOT COMPATCRYPT_ENGINE_${name})
@@ -57,13 +60,13 @@ function(compatcrypt_add_engines target)
     cmake_pop_check_state()
     if(NOT COMPATCRYPT_CAN_BUILD_${name})
       message(FATAL_ERROR
-        "compatcrypt: the ${name} engine (${source}) needs a compiler that accepts ${flags} and its intrinsics, "
+        "compatcrypt: the ${name} engines (${sources}) need a compiler that accepts ${flags} and its intrinsics, "
         "and ${CMAKE_CXX_COMPILER} does not. Configure with -DCOMPATCRYPT_ENGINE_${name}=OFF to build without it.")
     endif()
-    target_sources(${target} PRIVATE ${source})
-    set_source_files_properties(${source} TARGET_DIRECTORY ${target} PROPERTIES
+    target_sources(${target} PRIVATE ${sources})
+    set_source_files_properties(${sources} TARGET_DIRECTORY ${target} PROPERTIES
                                 COMPILE_OPTIONS "${flag_list};${wide_vector_options}")
     target_compile_definitions(${target} PRIVATE COMPATCRYPT_ENGINE_${name}=1)
-    message(STATUS "compatcrypt: ${name} digest engine built in")
+    message(STATUS "compatcrypt: ${name} engines built in")
   endforeach()
 endfunction()

@@ -202,5 +202,22 @@ using Decoder = Coder<Direction::decode>;
 COMPATCRYPT_CXX_API std::vector<std::byte> encode(std::span<const std::byte> data, const Key &key);
 COMPATCRYPT_CXX_API SecureBytes decode(std::span<const std::byte> data, const Key &key);
 
+// Batches: many independent buffers under one key in one call, each coded
+// exactly as encode() or decode() codes it alone (tails and inputs of 1 to 7
+// bytes included). The blocks of all buffers run through the widest engine
+// the CPU has, many at a time; encoding runs each buffer's CBC chain in a
+// lane of its own, so a batch of records encodes in parallel although each
+// record is a chain. out[i] receives the coding of in[i]: it must be exactly
+// as long, and either be in[i] itself or overlap no buffer of the batch.
+// Throws Error (result::error), with nothing written, if the counts or any
+// lengths differ.
+COMPATCRYPT_CXX_API void encode_batch(const Key &key, std::span<const std::span<const std::byte>> in,
+                                      std::span<const std::span<std::byte>> out);
+COMPATCRYPT_CXX_API void decode_batch(const Key &key, std::span<const std::span<const std::byte>> in,
+                                      std::span<const std::span<std::byte>> out);
+// In place: every buffer is replaced by its coding.
+COMPATCRYPT_CXX_API void encode_batch(const Key &key, std::span<const std::span<std::byte>> buffers);
+COMPATCRYPT_CXX_API void decode_batch(const Key &key, std::span<const std::span<std::byte>> buffers);
+
 }  // namespace v1
 }  // namespace compatcrypt

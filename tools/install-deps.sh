@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libcli11-dev
-  dpkg-dev file zsh)
+  dpkg-dev file zsh valgrind)
 packages+=("$@")
 
 missing=()

@@ -12,7 +12,7 @@ namespace {
 constexpr std::size_t kBlock = 8;
 
 template <CodecDirection Direction>
-void CodeBlocks(const TripleDesKeys &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+void CodeBlocks(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                 uint8_t *out) {
   if constexpr (Direction == CodecDirection::kEncode)
     CbcEncryptBlocks(keys, chain, in, blocks, out);

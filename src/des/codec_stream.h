@@ -59,7 +59,7 @@ class CodecStream {
  private:
   void Restart();
 
-  TripleDesKeys keys_;
+  TripleDesSchedule keys_;
   uint64_t chain_ = 0;  // the cipher block before the next one
   uint64_t first_ = 0;  // the message's first cipher block, once there is one
   bool haveFirst_ = false;

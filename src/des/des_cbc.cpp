@@ -1,6 +1,12 @@
 #include "des/des_cbc.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "des/des_dispatch.h"
+#include "des/triple_des.h"
 #include "support/secure_wipe.h"
+#include "support/stack_burn.h"
 
 namespace compatcrypt::des {
 
@@ -8,61 +14,71 @@ namespace {
 
 constexpr std::size_t kBlock = 8;
 
-// CBC decryption of whole blocks, N at a time: the blocks do not depend on
-// one another, so their rounds interleave. Every block of a group is read
-// before any is written. Returns the blocks done.
-template <int N>
-std::size_t DecryptGroups(const TripleDesKeys &keys, uint64_t &chain, const uint8_t *in, std::size_t count,
-                          uint8_t *out) {
-  std::size_t i = 0;
-  for (; i + N <= count; i += N) {
-    uint64_t cipher[N];
-    uint64_t left[N];
-    uint64_t right[N];
-    for (int n = 0; n < N; ++n) {
-      cipher[n] = LoadBlock(in + kBlock * (i + n));
-      EnterWide(cipher[n], left[n], right[n]);
+// DecryptPasses' own frame: key masks and a pass of blocks (10.1 KiB
+// measured), rounded up.
+constexpr std::size_t kPassesFrameBytes = 12 * 1024;
+
+uint64_t LoadRaw(const uint8_t *p) {
+  uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  return x;
+}
+
+void StoreRaw(uint64_t x, uint8_t *p) { std::memcpy(p, &x, sizeof x); }
+
+// Decrypts passes of blocks on the bitsliced engines; a rest shorter than
+// the crossover goes to the serial engine. Blocks are XORed as they lie in
+// memory (byte order does not matter to XOR), so only the chain is
+// converted.
+[[gnu::noinline]] void DecryptPasses(std::size_t crossover, const TripleDesSchedule &keys, uint64_t &chain,
+                                     const uint8_t *in, std::size_t blocks, uint8_t *out) {
+  BitsliceKeys masks;
+  PrepareBitsliceKeys(keys, masks);
+  alignas(64) uint64_t pass[kMaxBitsliceLanes];
+  uint8_t chainBytes[kBlock];
+  StoreBlock(chain, chainBytes);
+  uint64_t previous = LoadRaw(chainBytes);
+  while (blocks >= crossover && blocks != 0) {
+    const BitsliceDesEngine &engine = BitsliceEngineFor(blocks);
+    const std::size_t n = std::min(blocks, engine.lanes);
+    std::memcpy(pass, in, n * kBlock);
+    engine.decrypt(masks, pass);
+    // Each cipher block is read just before the output that overwrites
+    // the one before it is written (`out` may trail `in` by 7 bytes).
+    for (std::size_t i = 0; i < n; ++i) {
+      const uint64_t cipher = LoadRaw(in + kBlock * i);
+      StoreRaw(pass[i] ^ previous, out + kBlock * i);
+      previous = cipher;
     }
-    TripleWideRounds<true, N>(left, right, keys);
-    for (int n = 0; n < N; ++n)
-      StoreBlock(LeaveWide(left[n], right[n]) ^ (n == 0 ? chain : cipher[n - 1]), out + kBlock * (i + n));
-    chain = cipher[N - 1];
-    SecureWipe(left);
-    SecureWipe(right);
+    in += n * kBlock;
+    out += n * kBlock;
+    blocks -= n;
   }
-  return i;
+  StoreRaw(previous, chainBytes);
+  chain = LoadBlock(chainBytes);
+  SecureWipe(masks);
+  SecureWipe(pass);
+  if (blocks != 0) ActiveSerialEngine().cbcDecrypt(keys, chain, in, blocks, out);
 }
 
 }  // namespace
 
-void CbcEncryptBlocks(const TripleDesKeys &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+void CbcEncryptBlocks(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                       uint8_t *out) {
-  if (blocks == 0) return;
-  // The chain stays in the wide form after IP: IP and the widening are
-  // linear, so IP(P ^ C) widened is IP(P) widened XOR the state the rounds
-  // left, and neither IP^-1 nor IP lies on the serial path between blocks.
-  uint64_t left[1];
-  uint64_t right[1];
-  EnterWide(chain, left[0], right[0]);
-  for (std::size_t i = 0; i < blocks; ++i) {
-    uint64_t l;
-    uint64_t h;
-    EnterWide(LoadBlock(in + kBlock * i), l, h);
-    left[0] ^= l;
-    right[0] ^= h;
-    TripleWideRounds<false, 1>(left, right, keys);
-    StoreBlock(LeaveWide(left[0], right[0]), out + kBlock * i);
-  }
-  chain = LoadBlock(out + kBlock * (blocks - 1));
+  if (blocks != 0) ActiveSerialEngine().cbcEncrypt(keys, chain, in, blocks, out);
 }
 
-void CbcDecryptBlocks(const TripleDesKeys &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+void CbcDecryptBlocks(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                       uint8_t *out) {
-  // Four blocks at a time fill the core (three already do; two leave half
-  // the latency idle); a shorter rest goes two at a time, then one.
-  std::size_t done = DecryptGroups<4>(keys, chain, in, blocks, out);
-  done += DecryptGroups<2>(keys, chain, in + kBlock * done, blocks - done, out + kBlock * done);
-  DecryptGroups<1>(keys, chain, in + kBlock * done, blocks - done, out + kBlock * done);
+  const std::size_t crossover = BitsliceCrossover();
+  if (blocks < crossover) {
+    if (blocks != 0) ActiveSerialEngine().cbcDecrypt(keys, chain, in, blocks, out);
+    return;
+  }
+  // The engines' frames (a pass of planes, register spills) lie deeper
+  // than the burn at the end of an export reaches: they are burnt here.
+  DecryptPasses(crossover, keys, chain, in, blocks, out);
+  BurnStackDepth<kPassesFrameBytes + kBitslicePassStackBytes>();
 }
 
 }  // namespace compatcrypt::des

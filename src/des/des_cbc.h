@@ -1,20 +1,24 @@
 // Two-key triple DES in CBC mode over whole 8-byte blocks: the block
-// engines under the encoded-buffer format (codec_stream.h).
+// engines under the encoded-buffer format (codec_stream.h). Encryption is a
+// chain and runs on the serial engine; decryption of enough blocks runs on
+// a bitsliced engine, since every block is one triple-DES decryption of its
+// own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "des/triple_des.h"
+#include "des/des_schedule.h"
 
 namespace compatcrypt::des {
 
 // `chain` enters as the cipher block before the first one (zero at the
-// start of a message) and leaves as the last cipher block. `out` may be
-// `in`: every block is read before it is written.
-void CbcEncryptBlocks(const TripleDesKeys &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+// start of a message) and leaves as the last cipher block. `out` may equal
+// `in`, or trail it by up to 7 bytes: every block is read before its
+// output is written.
+void CbcEncryptBlocks(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                       uint8_t *out);
-void CbcDecryptBlocks(const TripleDesKeys &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+void CbcDecryptBlocks(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                       uint8_t *out);
 
 }  // namespace compatcrypt::des

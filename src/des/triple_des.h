@@ -1,64 +1,37 @@
-// Two-key triple DES: encrypt, decrypt, encrypt, the outer key first and
-// last, on blocks held in the engine's wide form.
+// Blocks as words, the schedules of a cipher key, and single operations on
+// one block: what the formats above the engines need besides CBC.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
-#include "des/des_engine.h"
+#include "des/des_schedule.h"
 
 namespace compatcrypt::des {
+
+// A block as a big-endian word: the first byte most significant.
+inline uint64_t LoadBlock(const unsigned char *p) {
+  uint64_t x = 0;
+  for (int i = 0; i < 8; ++i) x = (x << 8) | p[i];
+  return x;
+}
+
+inline void StoreBlock(uint64_t x, unsigned char *p) {
+  for (int i = 7; i >= 0; --i, x >>= 8) p[i] = static_cast<unsigned char>(x);
+}
 
 // The schedules of a 16-byte cipher key: the even-numbered bytes form the
 // outer key, the odd-numbered bytes the middle key, each read by the key
 // rule (up to its first zero byte).
-struct TripleDesKeys {
-  DesSubkeys outer;
-  DesSubkeys middle;
-};
+void ScheduleTripleDesKeys(const uint8_t *key, TripleDesSchedule &keys);
 
-void ScheduleTripleDesKeys(const uint8_t *key, TripleDesKeys &keys);
+// Two-key triple DES of one block: encrypt outer, decrypt middle, encrypt
+// outer; and its inverse.
+uint64_t TripleDesEncrypt(uint64_t block, const TripleDesSchedule &keys);
+uint64_t TripleDesDecrypt(uint64_t block, const TripleDesSchedule &keys);
 
-// A block through IP into wide halves, and back out through IP^-1.
-inline void EnterWide(uint64_t block, uint64_t &left, uint64_t &right) {
-  uint32_t l = static_cast<uint32_t>(block >> 32);
-  uint32_t r = static_cast<uint32_t>(block);
-  InitialPermutation(l, r);
-  left = Widen(l);
-  right = Widen(r);
-}
-
-inline uint64_t LeaveWide(uint64_t left, uint64_t right) {
-  uint32_t l = Narrow(left);
-  uint32_t r = Narrow(right);
-  FinalPermutation(l, r);
-  return (uint64_t{l} << 32) | r;
-}
-
-// E(outer, D(middle, E(outer, x))) or its inverse on N wide blocks, with one
-// IP and one IP^-1 for the three operations: IP^-1 followed by IP cancels in
-// between.
-template <bool Decrypt, int N>
-inline void TripleWideRounds(uint64_t (&left)[N], uint64_t (&right)[N], const TripleDesKeys &keys) {
-  WideRounds<Decrypt, N>(left, right, keys.outer);
-  WideRounds<!Decrypt, N>(left, right, keys.middle);
-  WideRounds<Decrypt, N>(left, right, keys.outer);
-}
-
-inline uint64_t TripleDesEncrypt(uint64_t block, const TripleDesKeys &keys) {
-  uint64_t left[1];
-  uint64_t right[1];
-  EnterWide(block, left[0], right[0]);
-  TripleWideRounds<false, 1>(left, right, keys);
-  return LeaveWide(left[0], right[0]);
-}
-
-inline uint64_t TripleDesDecrypt(uint64_t block, const TripleDesKeys &keys) {
-  uint64_t left[1];
-  uint64_t right[1];
-  EnterWide(block, left[0], right[0]);
-  TripleWideRounds<true, 1>(left, right, keys);
-  return LeaveWide(left[0], right[0]);
-}
+// One DES operation on one 8-byte block under `key` read by the key rule;
+// 0 encrypts, any other `decrypt` decrypts. `key`, `input` and `output` may
+// be the same memory.
+void DesBlock(const unsigned char *key, const unsigned char *input, unsigned char *output, int decrypt);
 
 }  // namespace compatcrypt::des

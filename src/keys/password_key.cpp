@@ -1,6 +1,6 @@
 #include "keys/password_key.h"
 
-#include "des/des_engine.h"
+#include "des/triple_des.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::keys {
@@ -29,6 +29,8 @@ void DerivePasswordKey(std::span<const uint8_t> password, std::span<uint8_t, kPa
   uint8_t first[8];
   uint8_t second[8];
   FoldSeed(password, seed);
+  // Each step encrypts a block under itself as a key (read by the key rule,
+  // up to its first zero byte), with a schedule of its own.
   des::DesBlock(seed, seed, first, 0);
   des::DesBlock(first, first, second, 0);
   for (int t = 0; t < 8; ++t) {

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "support/secure_wipe.h"
+
 namespace compatcrypt {
 
 // Deep enough for every path below an export (measured with -fstack-usage
@@ -17,6 +19,14 @@ inline constexpr std::size_t kStackBurnBytes = 2048;
 
 // Zeroes `kStackBurnBytes` of stack below the caller's frame.
 void BurnStack() noexcept;
+
+// Zeroes `Bytes` of stack below the caller's frame, for work that goes
+// deeper than every export's burn (the bitsliced engines' passes).
+template <std::size_t Bytes>
+[[gnu::noinline]] void BurnStackDepth() noexcept {
+  unsigned char area[Bytes];
+  SecureWipe(area, sizeof area);
+}
 
 // Runs `work` in a frame of its own, then burns the stack below the caller,
 // which covers that frame too.

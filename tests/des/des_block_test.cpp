@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "des/des_engine.h"
 #include "des/triple_des.h"
 #include "support/openssl_models.h"
 #include "support/test_support.h"
@@ -87,7 +86,7 @@ TEST(TripleDes, IsThreeDesOperationsUnderTheInterleavedKeys) {
       outer[b] = key[2 * b];
       middle[b] = key[2 * b + 1];
     }
-    des::TripleDesKeys keys;
+    des::TripleDesSchedule keys;
     des::ScheduleTripleDesKeys(key.data(), keys);
     Bytes out(8), back(8);
     des::StoreBlock(des::TripleDesEncrypt(des::LoadBlock(block.data()), keys), out.data());

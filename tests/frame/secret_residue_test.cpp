@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "des/des_engine.h"
+#include "des/des_dispatch.h"
 #include "des/triple_des.h"
 #include "digest/digest_dispatch.h"
 #include "keys/password_key.h"
@@ -139,11 +139,11 @@ class Secrets {
   // The 16 subkey words of a DES key (read by the key rule), as they lie
   // in memory.
   void AddSchedule(const std::string &what, const Bytes &desKey) {
-    auto subkeys = std::make_unique<des::DesSubkeys>();
-    des::DesKeySchedule(des::ReadDesKey(desKey.data()), *subkeys);
+    auto subkeys = std::make_unique<des::DesSchedule>();
+    des::ActiveSerialEngine().schedule(des::ReadDesKey(desKey.data()), *subkeys);
     for (int k = 0; k < 16; ++k) {
       Bytes word(8);
-      std::memcpy(word.data(), &subkeys->words[k], 8);
+      std::memcpy(word.data(), &subkeys->round[k], 8);
       Add(what + " subkey " + std::to_string(k + 1), word);
     }
   }
@@ -196,7 +196,7 @@ std::vector<std::string> Residue(Call call, Inputs &inputs, const Secrets &secre
 
 // The pad of inputs of 1 to 7 bytes: the encryption of the zero block.
 Bytes ZeroBlockPad(const Bytes &key) {
-  auto keys = std::make_unique<des::TripleDesKeys>();
+  auto keys = std::make_unique<des::TripleDesSchedule>();
   des::ScheduleTripleDesKeys(key.data(), *keys);
   Bytes pad(8);
   des::StoreBlock(des::TripleDesEncrypt(0, *keys), pad.data());
@@ -367,7 +367,7 @@ TEST_F(SecretResidue, ExportsLeaveNoSecretOnTheStack) {
 
 // A frame that schedules a cipher key and leaves the schedules there.
 [[gnu::noinline]] uint64_t ScheduleAndLeave(const Bytes &key) {
-  des::TripleDesKeys keys;
+  des::TripleDesSchedule keys;
   des::ScheduleTripleDesKeys(key.data(), keys);
   return des::TripleDesEncrypt(0, keys);
 }

@@ -194,6 +194,17 @@ Bytes ModelDesBlock(const unsigned char *key, const unsigned char *block, bool d
   return Bytes(out, out + 8);
 }
 
+Bytes ModelTripleCbc(const unsigned char *key, const unsigned char *iv, const Bytes &data, bool decrypt) {
+  Ede2Keys keys = ScheduleModelKeys(key);
+  DES_cblock chain;
+  std::memcpy(chain, iv, 8);
+  Bytes out(data.size());
+  if (!data.empty())
+    DES_ede2_cbc_encrypt(data.data(), out.data(), static_cast<long>(data.size()), &keys.outer, &keys.middle,
+                         &chain, decrypt ? DES_DECRYPT : DES_ENCRYPT);
+  return out;
+}
+
 // The derivation bit by bit as its format is defined: seven bits of each
 // byte of the working password XORed into a 56-bit register at a running
 // position, the register spread over bits 0 to 6 of eight seed bytes, then

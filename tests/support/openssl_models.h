@@ -51,4 +51,9 @@ Bytes ModelPasswordKey(const Bytes &password);
 // Single DES of one block by OpenSSL, with the key rule applied.
 Bytes ModelDesBlock(const unsigned char *key, const unsigned char *block, bool decrypt);
 
+// Two-key triple-DES CBC by OpenSSL over whole blocks (`data` a multiple
+// of 8 bytes) from the cipher block `iv` (8 bytes), with the key rule
+// applied to both halves of `key` (16 bytes).
+Bytes ModelTripleCbc(const unsigned char *key, const unsigned char *iv, const Bytes &data, bool decrypt);
+
 }  // namespace compatcrypt::test

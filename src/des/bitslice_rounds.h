@@ -1,0 +1,171 @@
+// The bitsliced triple DES shared by every bitsliced engine, written once
+// over a word type V and its gate set G (each engine's source file
+// instantiates it with its own instruction set; nothing here is compiled on
+// its own).
+//
+// A pass holds 64 words, "planes": plane j carries bit j of every block as
+// it lies in memory, read as a little-endian 64-bit word (bit j is bit j % 8
+// of byte j / 8). A W-lane word is W / 64 lanes of 64 bits; lane g of the k-th
+// word in memory is block k * (W / 64) + g before the transpose, and the
+// transpose exchanges, in every lane, word index with bit index.
+//
+// G supplies, on V:
+//   And, Or, Xor, AndNot (~a & b), Not       the two-input gates
+//   Lut<imm>(a, b, c)                        three-input gates (if Lut3)
+//   XorAnd(a, b, m) = (a ^ b) & m, Shr<s>, Shl<s> in 64-bit lanes
+//   Constant(uint64_t) in every lane, XorMask(a, mask): a XOR the 32-bit
+//   mask (all ones or all zeros) in every element
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "des/bitslice_engine.h"
+#include "des/des_tables.h"
+#include "des/sbox_circuits.h"
+
+namespace compatcrypt::des::bitslice {
+
+// The plane of DES bit n (1-based, bit 1 the most significant bit of the
+// first byte).
+constexpr int PlaneOfBit(int n) { return 8 * ((n - 1) / 8) + 7 - (n - 1) % 8; }
+
+struct PlaneMaps {
+  std::array<uint8_t, 32> left{};   // plane of L bit i + 1 after IP
+  std::array<uint8_t, 32> right{};  // plane of R bit i + 1 after IP
+  // Output bit i + 1 of the S-boxes (S1 first) lands on f bit kIntoF[i] + 1.
+  std::array<uint8_t, 32> intoF{};
+  // After the rounds the pre-output block R16 L16 sits in the planes of R
+  // and L (an even number of rounds); IP^-1 moves plane gather[j] to plane j.
+  std::array<uint8_t, 64> gather{};
+};
+
+constexpr PlaneMaps MakePlaneMaps() {
+  PlaneMaps m;
+  for (int i = 0; i < 32; ++i) {
+    m.left[i] = static_cast<uint8_t>(PlaneOfBit(kInitialPermutation[i]));
+    m.right[i] = static_cast<uint8_t>(PlaneOfBit(kInitialPermutation[32 + i]));
+    m.intoF[kPermutation[i] - 1] = static_cast<uint8_t>(i);
+  }
+  for (int n = 1; n <= 64; ++n) {
+    const int pre = kFinalPermutation[n - 1];  // bit of R16 L16
+    m.gather[PlaneOfBit(n)] = pre <= 32 ? m.right[pre - 1] : m.left[pre - 33];
+  }
+  return m;
+}
+
+inline constexpr PlaneMaps kMaps = MakePlaneMaps();
+
+// Swaps bit index and word index within each 64-bit lane of 64 words: bit
+// c of word r trades places with bit r of word c, one bit of the two
+// indices per step. Its own inverse.
+template <class G, class V>
+inline void Transpose(V *w) {
+  constexpr uint64_t kMasks[6] = {0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull,
+                                  0x0F0F0F0F0F0F0F0Full, 0x3333333333333333ull, 0x5555555555555555ull};
+  auto step = [w]<int S>(uint64_t maskBits) {
+    const V mask = G::Constant(maskBits);
+    for (int i = 0; i < 64; ++i) {
+      if ((i & S) != 0) continue;
+      const V t = G::XorAnd(G::template Shr<S>(w[i]), w[i + S], mask);
+      w[i + S] = G::Xor(w[i + S], t);
+      w[i] = G::Xor(w[i], G::template Shl<S>(t));
+    }
+  };
+  step.template operator()<32>(kMasks[0]);
+  step.template operator()<16>(kMasks[1]);
+  step.template operator()<8>(kMasks[2]);
+  step.template operator()<4>(kMasks[3]);
+  step.template operator()<2>(kMasks[4]);
+  step.template operator()<1>(kMasks[5]);
+}
+
+// S-box B (0-based) with either gate set.
+template <int B, bool Lut3, class G, class V>
+inline void SBox(V x1, V x2, V x3, V x4, V x5, V x6, V &o1, V &o2, V &o3, V &o4) {
+  using namespace circuits;
+#define COMPATCRYPT_SBOX_CASE(n)                                     \
+  if constexpr (B == n - 1) {                                        \
+    if constexpr (Lut3)                                              \
+      SBox##n##Gates3<G, V>(x1, x2, x3, x4, x5, x6, o1, o2, o3, o4); \
+    else                                                             \
+      SBox##n##Gates2<G, V>(x1, x2, x3, x4, x5, x6, o1, o2, o3, o4); \
+  }
+  COMPATCRYPT_SBOX_CASE(1)
+  COMPATCRYPT_SBOX_CASE(2)
+  COMPATCRYPT_SBOX_CASE(3)
+  COMPATCRYPT_SBOX_CASE(4)
+  COMPATCRYPT_SBOX_CASE(5)
+  COMPATCRYPT_SBOX_CASE(6)
+  COMPATCRYPT_SBOX_CASE(7)
+  COMPATCRYPT_SBOX_CASE(8)
+#undef COMPATCRYPT_SBOX_CASE
+}
+
+// One round on the planes: the half held in `To` planes takes f of the half
+// in `From` planes under the 48 key masks `k`.
+template <bool Lut3, class G, class V, const std::array<uint8_t, 32> &To, const std::array<uint8_t, 32> &From,
+          int B>
+inline void RoundBox(V *p, const uint32_t *k) {
+  constexpr int e = 6 * B;
+  auto in = [&](int j) { return G::XorMask(p[From[kExpansion[e + j] - 1]], k[e + j]); };
+  V &o1 = p[To[kMaps.intoF[4 * B]]];
+  V &o2 = p[To[kMaps.intoF[4 * B + 1]]];
+  V &o3 = p[To[kMaps.intoF[4 * B + 2]]];
+  V &o4 = p[To[kMaps.intoF[4 * B + 3]]];
+  SBox<B, Lut3, G, V>(in(0), in(1), in(2), in(3), in(4), in(5), o1, o2, o3, o4);
+}
+
+template <bool Lut3, class G, class V, const std::array<uint8_t, 32> &To, const std::array<uint8_t, 32> &From>
+inline void Round(V *p, const uint32_t *k) {
+  RoundBox<Lut3, G, V, To, From, 0>(p, k);
+  RoundBox<Lut3, G, V, To, From, 1>(p, k);
+  RoundBox<Lut3, G, V, To, From, 2>(p, k);
+  RoundBox<Lut3, G, V, To, From, 3>(p, k);
+  RoundBox<Lut3, G, V, To, From, 4>(p, k);
+  RoundBox<Lut3, G, V, To, From, 5>(p, k);
+  RoundBox<Lut3, G, V, To, From, 6>(p, k);
+  RoundBox<Lut3, G, V, To, From, 7>(p, k);
+}
+
+// Sixteen rounds of one DES operation. `LeftFirst`: the first round updates
+// the planes of L (true for the first and third operations of a triple,
+// whose predecessor left R16 L16 in the planes of R and L). Subkeys run 1 to
+// 16 to encrypt, 16 to 1 to decrypt.
+template <bool Lut3, class G, class V, bool LeftFirst, bool Decrypt>
+inline void DesRounds(V *p, const uint32_t (*subkeys)[48]) {
+  for (int i = 0; i < 16; i += 2) {
+    const uint32_t *k0 = subkeys[Decrypt ? 15 - i : i];
+    const uint32_t *k1 = subkeys[Decrypt ? 14 - i : i + 1];
+    if constexpr (LeftFirst) {
+      Round<Lut3, G, V, kMaps.left, kMaps.right>(p, k0);
+      Round<Lut3, G, V, kMaps.right, kMaps.left>(p, k1);
+    } else {
+      Round<Lut3, G, V, kMaps.right, kMaps.left>(p, k0);
+      Round<Lut3, G, V, kMaps.left, kMaps.right>(p, k1);
+    }
+  }
+}
+
+// Two-key triple DES on one pass of planes, in place: IP is a renaming, the
+// three operations follow one another with no permutation in between, and
+// IP^-1 gathers the planes into `scratch`, which then holds the result.
+template <bool Lut3, class G, class V, bool Decrypt>
+inline void TripleDes(V *p, V *scratch, const BitsliceKeys &keys) {
+  DesRounds<Lut3, G, V, true, Decrypt>(p, keys.mask[0]);
+  DesRounds<Lut3, G, V, false, !Decrypt>(p, keys.mask[1]);
+  DesRounds<Lut3, G, V, true, Decrypt>(p, keys.mask[0]);
+  for (int j = 0; j < 64; ++j) scratch[j] = p[kMaps.gather[j]];
+}
+
+// A whole pass on `blocks` (64 words of V as they lie in memory), in place.
+template <bool Lut3, class G, class V, bool Decrypt>
+inline void CryptPass(const BitsliceKeys &keys, V *blocks, V *scratch) {
+  Transpose<G, V>(blocks);
+  TripleDes<Lut3, G, V, Decrypt>(blocks, scratch, keys);
+  Transpose<G, V>(scratch);
+  for (int j = 0; j < 64; ++j) blocks[j] = scratch[j];
+}
+
+}  // namespace compatcrypt::des::bitslice

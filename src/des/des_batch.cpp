@@ -1,0 +1,206 @@
+#include "des/des_batch.h"
+
+#include <cstring>
+
+#include "des/des_dispatch.h"
+#include "des/triple_des.h"
+#include "support/secure_wipe.h"
+#include "support/stack_burn.h"
+
+namespace compatcrypt::des {
+
+namespace {
+
+constexpr std::size_t kBlock = 8;
+
+// The frames of EncodeWholeBlocks and DecodeWholeBlocks: key masks, a
+// pass, and a chain or cipher block and a place per lane (18.3 and 22.2
+// KiB measured), rounded up.
+constexpr std::size_t kBatchFrameBytes = 24 * 1024;
+
+uint64_t LoadRaw(const uint8_t *p) {
+  uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  return x;
+}
+
+void StoreRaw(uint64_t x, uint8_t *p) { std::memcpy(p, &x, sizeof x); }
+
+// A raw block (as it lies in memory) as the big-endian word the serial
+// engines chain with, and back.
+uint64_t RawToWord(uint64_t raw) {
+  uint8_t bytes[kBlock];
+  StoreRaw(raw, bytes);
+  return LoadBlock(bytes);
+}
+
+// XORs `size` bytes of `in` with the leading bytes of `pad` into `out`.
+void XorPad(const uint8_t *in, const uint8_t *pad, std::size_t size, uint8_t *out) {
+  for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<uint8_t>(in[k] ^ pad[k]);
+}
+
+// The pad of inputs shorter than a block: the encryption of the zero block,
+// computed once and only if some buffer needs it.
+struct ShortPad {
+  const TripleDesSchedule &keys;
+  bool ready = false;
+  uint8_t bytes[kBlock] = {};
+  const uint8_t *Get() {
+    if (!ready) StoreBlock(TripleDesEncrypt(0, keys), bytes);
+    ready = true;
+    return bytes;
+  }
+  ~ShortPad() { SecureWipe(bytes); }
+};
+
+// Lanes of one encoding group: a buffer each, its chain as a raw block.
+struct EncodeGroup {
+  const BatchBuffer *member[kMaxBitsliceLanes];
+  uint64_t chain[kMaxBitsliceLanes];
+  std::size_t count = 0;
+};
+
+[[gnu::noinline]] void EncodeWholeBlocks(const TripleDesSchedule &keys,
+                                         std::span<const BatchBuffer> buffers) {
+  const SerialDesEngine &serial = ActiveSerialEngine();
+  const std::size_t crossover = BitsliceCrossover();
+  BitsliceKeys masks;
+  bool prepared = false;
+  alignas(64) uint64_t pass[kMaxBitsliceLanes] = {};
+  EncodeGroup group;
+  std::size_t next = 0;
+  for (;;) {
+    group.count = 0;
+    const BitsliceDesEngine &engine = BitsliceEngineFor(buffers.size() - next);
+    for (; group.count < engine.lanes && next < buffers.size(); ++next)
+      if (buffers[next].size >= kBlock) {
+        group.chain[group.count] = 0;
+        group.member[group.count++] = &buffers[next];
+      }
+    if (group.count == 0) break;
+    // Step j takes block j of every buffer that has one. When fewer than
+    // the crossover are left, their chains finish on the serial engine.
+    for (std::size_t j = 0;; ++j) {
+      std::size_t active = 0;
+      for (std::size_t g = 0; g < group.count; ++g) active += group.member[g]->size / kBlock > j;
+      if (active == 0) break;
+      if (active < crossover) {
+        for (std::size_t g = 0; g < group.count; ++g) {
+          const BatchBuffer &b = *group.member[g];
+          const std::size_t blocks = b.size / kBlock;
+          if (blocks <= j) continue;
+          uint64_t chain = RawToWord(group.chain[g]);
+          serial.cbcEncrypt(keys, chain, b.in + kBlock * j, blocks - j, b.out + kBlock * j);
+          SecureWipe(chain);
+        }
+        break;
+      }
+      if (!prepared) PrepareBitsliceKeys(keys, masks);
+      prepared = true;
+      for (std::size_t g = 0; g < group.count; ++g) {
+        const BatchBuffer &b = *group.member[g];
+        if (b.size / kBlock > j) pass[g] = LoadRaw(b.in + kBlock * j) ^ group.chain[g];
+      }
+      engine.encrypt(masks, pass);
+      for (std::size_t g = 0; g < group.count; ++g) {
+        const BatchBuffer &b = *group.member[g];
+        if (b.size / kBlock <= j) continue;
+        StoreRaw(pass[g], b.out + kBlock * j);
+        group.chain[g] = pass[g];
+      }
+    }
+  }
+  SecureWipe(masks);
+  SecureWipe(pass);
+}
+
+// The whole blocks of all buffers, in order, as one run of independent
+// decryptions: a block's plain text is its decryption XOR the cipher block
+// before it in its buffer (zero for a buffer's first block).
+[[gnu::noinline]] void DecodeWholeBlocks(const TripleDesSchedule &keys,
+                                         std::span<const BatchBuffer> buffers) {
+  const SerialDesEngine &serial = ActiveSerialEngine();
+  const std::size_t crossover = BitsliceCrossover();
+  std::size_t remaining = 0;
+  for (const BatchBuffer &buffer : buffers) remaining += buffer.size / kBlock;
+  BitsliceKeys masks;
+  PrepareBitsliceKeys(keys, masks);
+  alignas(64) uint64_t pass[kMaxBitsliceLanes] = {};
+  uint64_t cipher[kMaxBitsliceLanes];
+  struct Place {
+    const BatchBuffer *buffer;
+    std::size_t block;
+  } place[kMaxBitsliceLanes];
+  uint64_t carry = 0;  // the last cipher block of the previous pass
+  std::size_t b = 0;
+  std::size_t j = 0;
+  for (;;) {
+    const BitsliceDesEngine &engine = BitsliceEngineFor(remaining);
+    std::size_t n = 0;
+    for (; n < engine.lanes && b < buffers.size();) {
+      if (j >= buffers[b].size / kBlock) {
+        ++b;
+        j = 0;
+        continue;
+      }
+      cipher[n] = LoadRaw(buffers[b].in + kBlock * j);
+      place[n++] = {&buffers[b], j++};
+    }
+    if (n == 0) break;
+    const auto previous = [&](std::size_t g) -> uint64_t {
+      if (place[g].block == 0) return 0;
+      return g > 0 ? cipher[g - 1] : carry;
+    };
+    if (n < crossover) {
+      for (std::size_t g = 0; g < n; ++g) {
+        uint64_t chain = RawToWord(previous(g));
+        const std::size_t at = kBlock * place[g].block;
+        serial.cbcDecrypt(keys, chain, place[g].buffer->in + at, 1, place[g].buffer->out + at);
+      }
+    } else {
+      std::memcpy(pass, cipher, n * sizeof cipher[0]);
+      engine.decrypt(masks, pass);
+      for (std::size_t g = 0; g < n; ++g)
+        StoreRaw(pass[g] ^ previous(g), place[g].buffer->out + kBlock * place[g].block);
+    }
+    carry = cipher[n - 1];
+    remaining -= n;
+  }
+  SecureWipe(masks);
+  SecureWipe(pass);
+}
+
+}  // namespace
+
+void EncodeBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
+  EncodeWholeBlocks(keys, buffers);
+  BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
+  // Tails after the blocks: they are keyed by the first cipher block.
+  ShortPad shortPad{keys};
+  for (const BatchBuffer &b : buffers) {
+    const std::size_t whole = b.size / kBlock * kBlock;
+    if (b.size < kBlock)
+      XorPad(b.in, shortPad.Get(), b.size, b.out);
+    else
+      XorPad(b.in + whole, b.out, b.size - whole, b.out + whole);
+  }
+}
+
+void DecodeBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
+  // Tails before the blocks: decoding in place overwrites the first cipher
+  // block, which keys the tail.
+  {
+    ShortPad shortPad{keys};
+    for (const BatchBuffer &b : buffers) {
+      const std::size_t whole = b.size / kBlock * kBlock;
+      if (b.size < kBlock)
+        XorPad(b.in, shortPad.Get(), b.size, b.out);
+      else
+        XorPad(b.in + whole, b.in, b.size - whole, b.out + whole);
+    }
+  }
+  DecodeWholeBlocks(keys, buffers);
+  BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
+}
+
+}  // namespace compatcrypt::des

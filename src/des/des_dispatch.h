@@ -1,0 +1,39 @@
+// The one place that chooses how DES runs: the serial engines and the
+// bitsliced engines this build holds, the CPU check for each, and the
+// crossover from serial to bitsliced work.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "des/bitslice_engine.h"
+#include "des/serial_engine.h"
+
+namespace compatcrypt::des {
+
+// The engines this build holds whose instructions this CPU runs, portable
+// first.
+std::span<const SerialDesEngine *const> AvailableSerialEngines();
+std::span<const BitsliceDesEngine *const> AvailableBitsliceEngines();
+
+// The engines in use.
+const SerialDesEngine &ActiveSerialEngine();
+const BitsliceDesEngine &ActiveBitsliceEngine();
+
+// The engine for the next pass when `blocks` independent blocks remain:
+// the widest for whole passes, a narrower one for a rest it takes in one
+// pass at less cost.
+const BitsliceDesEngine &BitsliceEngineFor(std::size_t blocks);
+
+// Independent blocks below this count go to the serial engine.
+std::size_t BitsliceCrossover();
+
+// Tests and benchmarks: selects engines by name, or with an empty name goes
+// back to the default. A bitsliced engine selected by name takes every run
+// of independent blocks, however short; "serial" sends every run to the
+// serial engine. False if `name` is not available.
+bool UseSerialEngine(std::string_view name);
+bool UseBitsliceEngine(std::string_view name);
+
+}  // namespace compatcrypt::des

@@ -1,0 +1,40 @@
+// Serial DES engines: one block at a time, for everything that cannot run
+// in parallel (CBC encoding of one buffer, the password derivation's
+// self-keyed steps, short buffers). Every engine runs in constant time. The
+// dispatch (des_dispatch.h) picks one from the CPU's features.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "des/des_schedule.h"
+
+namespace compatcrypt::des {
+
+struct SerialDesEngine {
+  const char *name;
+  // The 16 subkeys of `key` as ReadDesKey returns it (the lowest bit of
+  // every key byte is ignored).
+  void (*schedule)(uint64_t key, DesSchedule &schedule);
+  // One DES operation on a block held as a big-endian word.
+  uint64_t (*crypt)(const DesSchedule &schedule, uint64_t block, bool decrypt);
+  // Two-key triple DES (encrypt outer, decrypt middle, encrypt outer) in CBC
+  // mode over whole 8-byte blocks. `chain` enters as the cipher block before
+  // the first one and leaves as the last cipher block. `out` may equal `in`,
+  // or trail it by up to 7 bytes: every block is read before it is written.
+  void (*cbcEncrypt)(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+                     uint8_t *out);
+  void (*cbcDecrypt)(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+                     uint8_t *out);
+};
+
+// General-purpose registers only: the S-boxes as 64-bit truth tables read by
+// shifts. Runs everywhere.
+extern const SerialDesEngine kSerialPortable;
+#if COMPATCRYPT_ENGINE_VBMI
+// AVX-512 VBMI and BITALG: byte permutes for the S-boxes, bit gathers for
+// the expansion and the key schedule.
+extern const SerialDesEngine kSerialVbmi;
+#endif
+
+}  // namespace compatcrypt::des

@@ -1,0 +1,366 @@
+// The serial engine on AVX-512 VBMI and BITALG.
+//
+// The halves are kept with P undone: byte 7 - b of a 128-bit register
+// holds the output nibble of S-box b + 1 (the low nibble for boxes 1, 3,
+// 5, 7, the high one for the others; the other nibble is left over from
+// the lookup and never read). A round is then:
+//
+//   - E after P as bit gathers (VPSHUFBITQMB): for each of the six bits of
+//     a box's input, a gather brings that bit of all eight boxes into a
+//     mask register;
+//   - those bits and the subkey's into index bytes, one per box;
+//   - the S-boxes as four byte permutes (VPERMI2B) of 64-byte tables, each
+//     holding two boxes as nibbles; each permute writes only its boxes'
+//     bytes and zeroes the others, so two three-way XORs merge them into
+//     the other half.
+//
+// No data-dependent address or branch: tables are registers, every lookup
+// is a permute whose timing does not depend on its index.
+//
+// The gathers read within 64-bit lanes. CBC decryption uses that to carry
+// a second, independent block in the upper lane, six gathers a round. A
+// single block (CBC encryption, single DES) is held in both lanes instead,
+// and each gather brings two planes, one in each lane; the index bytes are
+// then the XOR of the two lanes. Three gathers instead of six leave the
+// permute units free for the lookups, which is worth more than the extra
+// step.
+#include <immintrin.h>
+
+#include <array>
+#include <utility>
+
+#include "des/serial_engine.h"
+#include "des/serial_support.h"
+
+namespace compatcrypt::des {
+
+namespace {
+
+// The register byte of box b (0-based): the schedule's words are
+// big-endian, so a subkey word loaded as it is puts box b's bits there.
+constexpr int Lane(int b) { return 7 - b; }
+
+// The bit (within a 64-bit lane) where output bit j (0 = most significant)
+// of box b sits.
+constexpr int NibbleBit(int b, int j) { return 8 * Lane(b) + 4 * (b & 1) + 3 - j; }
+
+// The S-domain bit that f bit i (1-based, P's output) comes from.
+constexpr int SourceOfF(int i) {
+  const int q = kPermutation[i - 1] - 1;
+  return NibbleBit(q / 4, q % 4);
+}
+
+struct Constants {
+  // Gather controls: plane u (input bit u of each box, bit 5 the first E
+  // bit) reads, for box b, the S-domain bit that E and P bring there.
+  std::array<std::array<uint8_t, 16>, 6> gather;
+  // For one block held in both lanes: gather g brings plane 2g in the low
+  // lane and plane 2g + 1 in the high one, and `weight` places them.
+  std::array<std::array<uint8_t, 16>, 3> pairedGather;
+  std::array<std::array<uint8_t, 16>, 3> pairedWeight;
+  // Lookups for boxes 2p + 1 and 2p + 2: byte e holds both on input e,
+  // the first in the low nibble.
+  std::array<std::array<uint8_t, 64>, 4> table;
+  // Blocks into and out of the S domain, one 64-bit gather each way: the
+  // word is L:R after IP (L high); lanes not listed are masked off.
+  std::array<uint8_t, 64> enterLeft;
+  std::array<uint8_t, 64> enterRight;
+  uint64_t entered;               // the S-domain bits in use
+  std::array<uint8_t, 64> leave;  // reads R~ in lanes 0-3, L~ in lanes 4-7
+  // The key schedule: subkey r's word, bit by bit, from the key word.
+  std::array<std::array<uint8_t, 64>, 16> schedule;
+  uint64_t scheduled;  // the six low bits of every byte
+};
+
+constexpr Constants MakeConstants() {
+  Constants c{};
+  for (int b = 0; b < 8; ++b) {
+    for (int u = 0; u < 6; ++u) {
+      const int i = kExpansion[6 * b + 5 - u];  // the R bit, 1-based
+      const uint8_t source = static_cast<uint8_t>(SourceOfF(i));
+      c.gather[u][Lane(b)] = source;
+      c.gather[u][8 + Lane(b)] = source;
+      c.pairedGather[u / 2][8 * (u % 2) + Lane(b)] = source;
+      c.pairedWeight[u / 2][8 * (u % 2) + Lane(b)] = static_cast<uint8_t>(1 << u);
+    }
+  }
+  for (int p = 0; p < 4; ++p)
+    for (unsigned e = 0; e < 64; ++e)
+      c.table[p][e] = static_cast<uint8_t>(serial::SBox(2 * p, e) | serial::SBox(2 * p + 1, e) << 4);
+  for (int q = 1; q <= 32; ++q) {
+    // S-domain bit of S output q is R bit PermutedPosition(q); in L:R, L
+    // bit i is word bit 64 - i and R bit i is word bit 32 - i.
+    const int s = (q - 1) / 4;
+    const int j = (q - 1) % 4;
+    const int i = serial::PermutedPosition(q);
+    c.enterLeft[NibbleBit(s, j)] = static_cast<uint8_t>(64 - i);
+    c.enterRight[NibbleBit(s, j)] = static_cast<uint8_t>(32 - i);
+    c.entered |= uint64_t{1} << NibbleBit(s, j);
+  }
+  for (int bit = 0; bit < 64; ++bit) c.leave[bit] = static_cast<uint8_t>(SourceOfF(32 - bit % 32));
+  // Key bit k (1-based) of the key word is bit 64 - k. Subkey bit n + 1
+  // (0-based n) goes to bit 56 - 8 * (n / 6) + 5 - n % 6 of its word.
+  for (int r = 0; r < 16; ++r) {
+    // Where each C and D bit is after the rotations, as PC1 positions.
+    int rotated = 0;
+    for (int k = 0; k <= r; ++k) rotated += kKeyShifts[k];
+    for (int n = 0; n < 48; ++n) {
+      const int cd = kPermutedChoice2[n] - 1;  // 0-27 in C, 28-55 in D
+      const int half = cd / 28;
+      const int from = 28 * half + (cd % 28 + rotated) % 28;
+      const int keyBit = kPermutedChoice1[from];
+      c.schedule[r][56 - 8 * (n / 6) + 5 - n % 6] = static_cast<uint8_t>(64 - keyBit);
+    }
+  }
+  for (int b = 0; b < 8; ++b) c.scheduled |= uint64_t{0x3F} << (8 * b);
+  return c;
+}
+
+alignas(64) constexpr Constants kConst = MakeConstants();
+
+inline __m128i Load16(const std::array<uint8_t, 16> &bytes) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes.data()));
+}
+inline __m512i Load64(const std::array<uint8_t, 64> &bytes) { return _mm512_loadu_si512(bytes.data()); }
+
+// A subkey as the round uses it: the index bytes' fixed bits (the
+// subkey's six bits), with the first gather's bit unset and set.
+struct RoundKey {
+  __m128i base;
+  __m128i flipped;
+};
+
+inline RoundKey MakeRoundKey(uint64_t word) {
+  RoundKey key;
+  key.base = _mm_set1_epi64x(static_cast<long long>(word));
+  key.flipped = _mm_xor_si128(key.base, _mm_set1_epi8(1));
+  return key;
+}
+
+struct Tables {
+  __m128i gather[6];
+  __m128i pairedGather[3];
+  __m128i pairedWeight[3];
+  __m256i low[4];   // bytes 0-31 of each table
+  __m256i high[4];  // bytes 32-63
+};
+
+inline Tables LoadTables() {
+  Tables t;
+  for (int u = 0; u < 6; ++u) t.gather[u] = Load16(kConst.gather[u]);
+  for (int g = 0; g < 3; ++g) {
+    t.pairedGather[g] = Load16(kConst.pairedGather[g]);
+    t.pairedWeight[g] = Load16(kConst.pairedWeight[g]);
+  }
+  for (int p = 0; p < 4; ++p) {
+    t.low[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kConst.table[p].data()));
+    t.high[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kConst.table[p].data() + 32));
+  }
+  return t;
+}
+
+// The same for one block held in both lanes (RoundOne): the subkey in
+// the low lane only, and the first gather's bit placed in either lane.
+inline RoundKey MakeRoundKeyOne(uint64_t word, const Tables &t) {
+  RoundKey key;
+  key.base = _mm_cvtsi64_si128(static_cast<long long>(word));
+  key.flipped = _mm_xor_si128(key.base, t.pairedWeight[0]);
+  return key;
+}
+
+// The bytes of boxes 2p + 1 and 2p + 2, in both lanes.
+constexpr __mmask32 kPairBytes[4] = {0xC0C0, 0x3030, 0x0C0C, 0x0303};
+
+// The S-boxes on index bytes, XORed into `l`.
+inline __m128i Lookup(const __m128i l, const __m128i index128, const Tables &t) {
+  // The upper half of the index is left undefined (no instruction to
+  // clear it on the path): its lookups are masked off.
+  const __m256i index = _mm256_castsi128_si256(index128);
+  __m128i pair[4];
+  for (int p = 0; p < 4; ++p)
+    pair[p] =
+        _mm256_castsi256_si128(_mm256_maskz_permutex2var_epi8(kPairBytes[p], t.low[p], index, t.high[p]));
+  return _mm_ternarylogic_epi64(_mm_ternarylogic_epi64(l, pair[0], pair[1], 0x96), pair[2], pair[3], 0x96);
+}
+
+// One round on one block held in both lanes: three gathers of two planes
+// each, the two lanes' parts of the index XORed together, the lookups.
+// `key` holds the subkey in the low lane only.
+inline __m128i RoundOne(const __m128i l, const __m128i r, const RoundKey &key, const Tables &t) {
+  __mmask16 bit[3];
+  for (int g = 0; g < 3; ++g) bit[g] = _mm_bitshuffle_epi64_mask(r, t.pairedGather[g]);
+  const __m128i halves = _mm_ternarylogic_epi64(_mm_mask_blend_epi8(bit[0], key.base, key.flipped),
+                                                _mm_maskz_mov_epi8(bit[1], t.pairedWeight[1]),
+                                                _mm_maskz_mov_epi8(bit[2], t.pairedWeight[2]), 0x96);
+  return Lookup(l, _mm_xor_si128(halves, _mm_shuffle_epi32(halves, 0x4E)), t);
+}
+
+// One round, `l` XOR f(`r`) in the S domain, on two blocks (one a lane):
+// a gather for each plane.
+inline __m128i Round(const __m128i l, const __m128i r, const RoundKey &key, const Tables &t) {
+  __mmask16 bit[6];
+  for (int u = 0; u < 6; ++u) bit[u] = _mm_bitshuffle_epi64_mask(r, t.gather[u]);
+  const __m128i low = _mm_ternarylogic_epi64(_mm_mask_blend_epi8(bit[0], key.base, key.flipped),
+                                             _mm_maskz_mov_epi8(bit[1], _mm_set1_epi8(2)),
+                                             _mm_maskz_mov_epi8(bit[2], _mm_set1_epi8(4)), 0x96);
+  const __m128i high = _mm_ternarylogic_epi64(_mm_maskz_mov_epi8(bit[3], _mm_set1_epi8(8)),
+                                              _mm_maskz_mov_epi8(bit[4], _mm_set1_epi8(16)),
+                                              _mm_maskz_mov_epi8(bit[5], _mm_set1_epi8(32)), 0x96);
+  return Lookup(l, _mm_xor_si128(low, high), t);
+}
+
+// The halves in the S domain; a 64-bit lane is one block.
+struct Halves {
+  __m128i l;
+  __m128i r;
+};
+
+// The 16 rounds with subkeys given by `keys(round)`, on one block in both
+// lanes (One) or two blocks; they leave R16 in `l` and L16 in `r`, the
+// order IP^-1 reads, which is also L0, R0 of a following operation.
+template <bool Decrypt, bool One, typename Keys>
+inline void Rounds(Halves &h, const Keys &keys, const Tables &t) {
+  for (int i = 0; i < 16; i += 2) {
+    if constexpr (One) {
+      h.l = RoundOne(h.l, h.r, keys(Decrypt ? 15 - i : i), t);
+      h.r = RoundOne(h.r, h.l, keys(Decrypt ? 14 - i : i + 1), t);
+    } else {
+      h.l = Round(h.l, h.r, keys(Decrypt ? 15 - i : i), t);
+      h.r = Round(h.r, h.l, keys(Decrypt ? 14 - i : i + 1), t);
+    }
+  }
+  const __m128i l16 = h.l;
+  h.l = h.r;
+  h.r = l16;
+}
+
+// A word L:R after IP into the S domain: the two halves' bits as masks.
+inline void Enter(uint64_t word, uint64_t &left, uint64_t &right) {
+  const __m512i w = _mm512_set1_epi64(static_cast<long long>(word));
+  left = _mm512_mask_bitshuffle_epi64_mask(kConst.entered, w, Load64(kConst.enterLeft));
+  right = _mm512_mask_bitshuffle_epi64_mask(kConst.entered, w, Load64(kConst.enterRight));
+}
+
+// Lane `n` of the halves back to L:R (before IP^-1).
+template <int N>
+inline uint64_t Leave(const Halves &h) {
+  const __m512i r = _mm512_maskz_broadcastq_epi64(0xFF, N == 0 ? h.r : _mm_unpackhi_epi64(h.r, h.r));
+  const __m512i both = _mm512_mask_broadcastq_epi64(r, 0xF0, N == 0 ? h.l : _mm_unpackhi_epi64(h.l, h.l));
+  return _mm512_bitshuffle_epi64_mask(both, Load64(kConst.leave));
+}
+
+// One block, in both lanes.
+inline Halves EnterOne(uint64_t block) {
+  uint64_t l, r;
+  Enter(serial::InitialPermutation(block), l, r);
+  return {_mm_set1_epi64x(static_cast<long long>(l)), _mm_set1_epi64x(static_cast<long long>(r))};
+}
+
+inline Halves EnterTwo(uint64_t first, uint64_t second) {
+  uint64_t l0, r0, l1, r1;
+  Enter(serial::InitialPermutation(first), l0, r0);
+  Enter(serial::InitialPermutation(second), l1, r1);
+  return {_mm_set_epi64x(static_cast<long long>(l1), static_cast<long long>(l0)),
+          _mm_set_epi64x(static_cast<long long>(r1), static_cast<long long>(r0))};
+}
+
+void Schedule(uint64_t key, DesSchedule &schedule) {
+  const __m512i w = _mm512_set1_epi64(static_cast<long long>(key));
+  for (int r = 0; r < 16; ++r)
+    schedule.round[r] = _mm512_mask_bitshuffle_epi64_mask(kConst.scheduled, w, Load64(kConst.schedule[r]));
+}
+
+uint64_t Crypt(const DesSchedule &schedule, uint64_t block, bool decrypt) {
+  const Tables t = LoadTables();
+  Halves h = EnterOne(block);
+  const auto keys = [&](int r) { return MakeRoundKeyOne(schedule.round[r], t); };
+  if (decrypt)
+    Rounds<true, true>(h, keys, t);
+  else
+    Rounds<false, true>(h, keys, t);
+  return serial::FinalPermutation(Leave<0>(h));
+}
+
+// Encrypt outer, decrypt middle, encrypt outer, or its inverse. The round
+// keys are formed as the rounds go, off their path, and so live only in
+// registers.
+template <bool Decrypt, bool One>
+inline void TripleRounds(Halves &h, const TripleDesSchedule &k, const Tables &t) {
+  const auto key = [&t](const DesSchedule &schedule) {
+    return [&schedule, &t](int r) {
+      return One ? MakeRoundKeyOne(schedule.round[r], t) : MakeRoundKey(schedule.round[r]);
+    };
+  };
+  Rounds<Decrypt, One>(h, key(k.outer), t);
+  Rounds<!Decrypt, One>(h, key(k.middle), t);
+  Rounds<Decrypt, One>(h, key(k.outer), t);
+}
+
+void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+                uint8_t *out) {
+  if (blocks == 0) return;
+  const Tables t = LoadTables();
+  // Entering the S domain is linear, so the chain stays there: the state
+  // the rounds left is the entered form of the cipher block, and XORing
+  // in the entered plain block gives the entered form of their XOR. The
+  // next plain block is entered before this one's rounds, off their path.
+  Halves h = EnterOne(chain);
+  Halves next = EnterOne(LoadBlock(in));
+  for (std::size_t i = 0; i < blocks; ++i) {
+    h.l = _mm_xor_si128(h.l, next.l);
+    h.r = _mm_xor_si128(h.r, next.r);
+    if (i + 1 < blocks) next = EnterOne(LoadBlock(in + 8 * (i + 1)));
+    TripleRounds<false, true>(h, schedule, t);
+    StoreBlock(serial::FinalPermutation(Leave<0>(h)), out + 8 * i);
+  }
+  chain = LoadBlock(out + 8 * (blocks - 1));
+}
+
+// Two blocks a register, two registers at once: four blocks in flight.
+// Every block of a group is read before any is written.
+void CbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+                uint8_t *out) {
+  if (blocks == 0) return;
+  const Tables t = LoadTables();
+  std::size_t i = 0;
+  for (; i + 4 <= blocks; i += 4) {
+    uint64_t c[4];
+    for (int n = 0; n < 4; ++n) c[n] = LoadBlock(in + 8 * (i + n));
+    Halves h0 = EnterTwo(c[0], c[1]);
+    Halves h1 = EnterTwo(c[2], c[3]);
+    // The two registers' rounds interleave round by round.
+    for (int pass = 0; pass < 3; ++pass) {
+      const bool inner = pass == 1;
+      for (int k = 0; k < 16; k += 2) {
+        const RoundKey k1 = MakeRoundKey(inner ? schedule.middle.round[k] : schedule.outer.round[15 - k]);
+        const RoundKey k2 = MakeRoundKey(inner ? schedule.middle.round[k + 1] : schedule.outer.round[14 - k]);
+        h0.l = Round(h0.l, h0.r, k1, t);
+        h1.l = Round(h1.l, h1.r, k1, t);
+        h0.r = Round(h0.r, h0.l, k2, t);
+        h1.r = Round(h1.r, h1.l, k2, t);
+      }
+      std::swap(h0.l, h0.r);
+      std::swap(h1.l, h1.r);
+    }
+    const uint64_t p[4] = {serial::FinalPermutation(Leave<0>(h0)), serial::FinalPermutation(Leave<1>(h0)),
+                           serial::FinalPermutation(Leave<0>(h1)), serial::FinalPermutation(Leave<1>(h1))};
+    for (int n = 0; n < 4; ++n) StoreBlock(p[n] ^ (n == 0 ? chain : c[n - 1]), out + 8 * (i + n));
+    chain = c[3];
+  }
+  for (; i < blocks; i += 2) {
+    const bool two = i + 2 <= blocks;
+    const uint64_t c0 = LoadBlock(in + 8 * i);
+    const uint64_t c1 = two ? LoadBlock(in + 8 * (i + 1)) : 0;
+    Halves h = EnterTwo(c0, c1);
+    TripleRounds<true, false>(h, schedule, t);
+    StoreBlock(serial::FinalPermutation(Leave<0>(h)) ^ chain, out + 8 * i);
+    if (two) StoreBlock(serial::FinalPermutation(Leave<1>(h)) ^ c0, out + 8 * (i + 1));
+    chain = two ? c1 : c0;
+  }
+}
+
+}  // namespace
+
+const SerialDesEngine kSerialVbmi = {"vbmi", Schedule, Crypt, CbcEncrypt, CbcDecrypt};
+
+}  // namespace compatcrypt::des
