@@ -21,6 +21,9 @@ constexpr bool Always(const CpuFeatures &) { return true; }
 // The dispatch tables, slowest first: the last entry the CPU runs is the
 // default.
 constexpr Entry<SerialDesEngine> kSerialTable[] = {
+#if defined(__x86_64__)
+    {&kSerialRotates, Always},
+#endif
     {&kSerialPortable, Always},
 #if COMPATCRYPT_ENGINE_VBMI
     {&kSerialVbmi,

@@ -28,9 +28,14 @@ struct SerialDesEngine {
                      uint8_t *out);
 };
 
-// General-purpose registers only: the S-boxes as 64-bit truth tables read by
-// shifts. Runs everywhere.
+// General-purpose registers only: the S-boxes as 64-bit truth tables, read
+// by bit tests on x86-64 and by rotates elsewhere. Runs everywhere.
 extern const SerialDesEngine kSerialPortable;
+#if defined(__x86_64__)
+// The same engine reading by rotates, as it runs elsewhere: slower here,
+// never chosen by default, but run by the tests and the constant-time check.
+extern const SerialDesEngine kSerialRotates;
+#endif
 #if COMPATCRYPT_ENGINE_VBMI
 // AVX-512 VBMI and BITALG: byte permutes for the S-boxes, bit gathers for
 // the expansion and the key schedule.

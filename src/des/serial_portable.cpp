@@ -70,9 +70,12 @@ inline uint64_t Count(uint64_t odd, uint64_t even) {
 // or reordering the arithmetic around it into a longer chain.
 inline void Pin(uint64_t &x) { __asm__("" : "+r"(x)); }
 
-// x86-64 reads the tables with bit tests; elsewhere (or with
-// COMPATCRYPT_SERIAL_SHIFTS defined, to check that path here) with rotates.
-#if defined(__x86_64__) && !defined(COMPATCRYPT_SERIAL_SHIFTS)
+// Two ways to read the tables: bit tests on x86-64 (the "portable" engine
+// there), rotates everywhere (the "portable" engine elsewhere, and on
+// x86-64 the "rotates" engine, so that its code runs in the tests on every
+// machine and under the constant-time check, which sees through rotates
+// but not through bit tests; see below).
+#if defined(__x86_64__)
 
 // f bit by bit in the order of the turned half, most significant first, as
 // two chains of sixteen: BT copies the table's bit at the count (taken mod
@@ -139,9 +142,11 @@ __attribute__((noinline)) uint64_t BitTestFeistel(uint64_t r, const RoundKey &k)
   return a + b;
 }
 
-inline uint64_t Feistel(uint64_t r, const RoundKey &k) { return BitTestFeistel(r, k); }
+struct BitTests {
+  static uint64_t Feistel(uint64_t r, const RoundKey &k) { return BitTestFeistel(r, k); }
+};
 
-#else
+#endif
 
 // Each table is stored rotated so that rotating it right by the input
 // brings the wanted bit to its place in the turned half; an AND keeps it.
@@ -184,7 +189,11 @@ inline uint64_t Box(uint64_t odd, uint64_t even) {
   return a | c;
 }
 
-inline uint64_t Feistel(uint64_t r, const RoundKey &k) {
+struct Rotates {
+  static uint64_t Feistel(uint64_t r, const RoundKey &k);
+};
+
+inline uint64_t Rotates::Feistel(uint64_t r, const RoundKey &k) {
   const uint64_t odd = r ^ k.odd;
   const uint64_t even = r ^ k.even;
   uint64_t f01 = Box<0>(odd, even) | Box<1>(odd, even);
@@ -201,8 +210,6 @@ inline uint64_t Feistel(uint64_t r, const RoundKey &k) {
   Pin(hi);
   return Doubled(static_cast<uint32_t>(lo | hi));
 }
-
-#endif
 
 // A block after IP as the rounds hold it (both halves turned and doubled),
 // and back.
@@ -222,13 +229,13 @@ inline uint64_t Leave(const Halves &h) {
 // The 16 rounds on N independent blocks; they leave R16 in `l` and L16 in
 // `r`, the order IP^-1 reads, which is also L0, R0 of a following
 // operation: IP^-1 and IP cancel between chained operations.
-template <bool Decrypt, int N>
+template <typename F, bool Decrypt, int N>
 inline void Rounds(Halves (&h)[N], const WindowSchedule &k) {
   for (int i = 0; i < 16; i += 2) {
     const RoundKey &k1 = k.round[Decrypt ? 15 - i : i];
     const RoundKey &k2 = k.round[Decrypt ? 14 - i : i + 1];
-    for (int n = 0; n < N; ++n) h[n].l ^= Feistel(h[n].r, k1);
-    for (int n = 0; n < N; ++n) h[n].r ^= Feistel(h[n].l, k2);
+    for (int n = 0; n < N; ++n) h[n].l ^= F::Feistel(h[n].r, k1);
+    for (int n = 0; n < N; ++n) h[n].r ^= F::Feistel(h[n].l, k2);
   }
   for (int n = 0; n < N; ++n) h[n] = {h[n].r, h[n].l};
 }
@@ -239,25 +246,27 @@ struct WindowTriple {
 };
 
 // Encrypt outer, decrypt middle, encrypt outer, or its inverse.
-template <bool Decrypt, int N>
+template <typename F, bool Decrypt, int N>
 inline void TripleRounds(Halves (&h)[N], const WindowTriple &k) {
-  Rounds<Decrypt, N>(h, k.outer);
-  Rounds<!Decrypt, N>(h, k.middle);
-  Rounds<Decrypt, N>(h, k.outer);
+  Rounds<F, Decrypt, N>(h, k.outer);
+  Rounds<F, !Decrypt, N>(h, k.middle);
+  Rounds<F, Decrypt, N>(h, k.outer);
 }
 
+template <typename F>
 uint64_t Crypt(const DesSchedule &schedule, uint64_t block, bool decrypt) {
   WindowSchedule k;
   SpreadSchedule(schedule, k);
   Halves h[1] = {Enter(serial::InitialPermutation(block))};
   if (decrypt)
-    Rounds<true, 1>(h, k);
+    Rounds<F, true, 1>(h, k);
   else
-    Rounds<false, 1>(h, k);
+    Rounds<F, false, 1>(h, k);
   SecureWipe(k);
   return serial::FinalPermutation(Leave(h[0]));
 }
 
+template <typename F>
 void CbcEncrypt(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                 uint8_t *out) {
   WindowTriple k;
@@ -272,7 +281,7 @@ void CbcEncrypt(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *i
     const Halves p = Enter(serial::InitialPermutation(LoadBlock(in + 8 * i)));
     h[0].l ^= p.l;
     h[0].r ^= p.r;
-    TripleRounds<false, 1>(h, k);
+    TripleRounds<F, false, 1>(h, k);
     StoreBlock(serial::FinalPermutation(Leave(h[0])), out + 8 * i);
   }
   chain = serial::FinalPermutation(Leave(h[0]));
@@ -281,7 +290,7 @@ void CbcEncrypt(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *i
 
 // N blocks of CBC decryption at once: their rounds are independent and
 // interleave. All N are read before any is written.
-template <int N>
+template <typename F, int N>
 std::size_t DecryptGroups(const WindowTriple &k, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                           uint8_t *out) {
   std::size_t i = 0;
@@ -292,27 +301,35 @@ std::size_t DecryptGroups(const WindowTriple &k, uint64_t &chain, const uint8_t 
       cipher[n] = LoadBlock(in + 8 * (i + n));
       h[n] = Enter(serial::InitialPermutation(cipher[n]));
     }
-    TripleRounds<true, N>(h, k);
+    TripleRounds<F, true, N>(h, k);
     for (int n = 0; n < N; ++n)
-      StoreBlock(serial::FinalPermutation(Leave(h[n])) ^ (n == 0 ? chain : cipher[n - 1]),
-                        out + 8 * (i + n));
+      StoreBlock(serial::FinalPermutation(Leave(h[n])) ^ (n == 0 ? chain : cipher[n - 1]), out + 8 * (i + n));
     chain = cipher[N - 1];
   }
   return i;
 }
 
+template <typename F>
 void CbcDecrypt(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                 uint8_t *out) {
   WindowTriple k;
   SpreadSchedule(keys.outer, k.outer);
   SpreadSchedule(keys.middle, k.middle);
-  const std::size_t done = DecryptGroups<2>(k, chain, in, blocks, out);
-  DecryptGroups<1>(k, chain, in + 8 * done, blocks - done, out + 8 * done);
+  const std::size_t done = DecryptGroups<F, 2>(k, chain, in, blocks, out);
+  DecryptGroups<F, 1>(k, chain, in + 8 * done, blocks - done, out + 8 * done);
   SecureWipe(k);
 }
 
 }  // namespace
 
-const SerialDesEngine kSerialPortable = {"portable", DesKeySchedulePortable, Crypt, CbcEncrypt, CbcDecrypt};
+#if defined(__x86_64__)
+const SerialDesEngine kSerialPortable = {"portable", DesKeySchedulePortable, Crypt<BitTests>,
+                                         CbcEncrypt<BitTests>, CbcDecrypt<BitTests>};
+const SerialDesEngine kSerialRotates = {"rotates", DesKeySchedulePortable, Crypt<Rotates>,
+                                        CbcEncrypt<Rotates>, CbcDecrypt<Rotates>};
+#else
+const SerialDesEngine kSerialPortable = {"portable", DesKeySchedulePortable, Crypt<Rotates>,
+                                         CbcEncrypt<Rotates>, CbcDecrypt<Rotates>};
+#endif
 
 }  // namespace compatcrypt::des
