@@ -2,6 +2,13 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "digest/digest_stream.h"
 #include "support/secure_wipe.h"
 #include "support/stack_burn.h"
@@ -21,22 +28,36 @@ namespace {
 // while mapped would kill the host with SIGBUS.
 constexpr std::size_t kReadBytes = 256 * kBlockSize;
 
+// The file is read through a descriptor, not a stdio stream: opening a
+// stream allocates it on the heap, and no export allocates.
+#if defined(_WIN32)
+int OpenForReading(const char *path) { return _open(path, _O_RDONLY | _O_BINARY); }
+bool SeekTo(int fd, int32_t offset) { return _lseek(fd, offset, SEEK_SET) == offset; }
+long ReadSome(int fd, uint8_t *buffer, std::size_t size) {
+  return _read(fd, buffer, static_cast<unsigned>(size));
+}
+void CloseFile(int fd) { _close(fd); }
+#else
+int OpenForReading(const char *path) { return open(path, O_RDONLY | O_CLOEXEC); }
+bool SeekTo(int fd, int32_t offset) { return lseek(fd, offset, SEEK_SET) == offset; }
+long ReadSome(int fd, uint8_t *buffer, std::size_t size) { return static_cast<long>(read(fd, buffer, size)); }
+void CloseFile(int fd) { close(fd); }
+#endif
+
 }  // namespace
 
 DigestFile::~DigestFile() {
-  if (stream_ != nullptr) std::fclose(stream_);
+  if (fd_ >= 0) CloseFile(fd_);
 }
 
 bool DigestFile::Open(const char *path, int32_t offset) {
-  stream_ = std::fopen(path, "rb");
-  if (stream_ == nullptr) return false;
-  // The stream's own buffer would only add a copy: reads are large already.
-  std::setvbuf(stream_, nullptr, _IONBF, 0);
-  if (offset < 0 || std::fseek(stream_, offset, SEEK_SET) != 0) return false;
+  fd_ = OpenForReading(path);
+  if (fd_ < 0) return false;
+  if (offset < 0 || !SeekTo(fd_, offset)) return false;
 #if defined(POSIX_FADV_SEQUENTIAL)
   // Read once, in order: the kernel may read further ahead (a hint only; a
   // file that takes none, such as a pipe, is no failure).
-  posix_fadvise(fileno(stream_), offset, 0, POSIX_FADV_SEQUENTIAL);
+  posix_fadvise(fd_, offset, 0, POSIX_FADV_SEQUENTIAL);
 #endif
   return true;
 }
@@ -44,13 +65,18 @@ bool DigestFile::Open(const char *path, int32_t offset) {
 bool DigestFile::Digest(std::span<uint8_t, kDigestBytes> out) {
   DigestStream stream;
   uint8_t buffer[kReadBytes];
-  std::size_t got;
-  do {
-    got = std::fread(buffer, 1, sizeof buffer, stream_);
-    stream.Update({buffer, got});
-  } while (got == sizeof buffer);
+  // A read may return fewer bytes than asked before the end (a pipe, a
+  // signal); only 0 is the end.
+  long got;
+  while ((got = ReadSome(fd_, buffer, sizeof buffer)) != 0) {
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    stream.Update({buffer, static_cast<std::size_t>(got)});
+  }
   SecureWipe(buffer);
-  const bool readFailed = std::ferror(stream_) != 0;
+  const bool readFailed = got < 0;
   if (!readFailed) stream.Finish(out);
   // The engines ran below the read buffer, deeper than the export's burn
   // reaches.

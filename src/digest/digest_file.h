@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <span>
 
 #include "digest/digest_constants.h"
@@ -29,7 +28,7 @@ class DigestFile {
   bool Digest(std::span<uint8_t, kDigestBytes> out);
 
  private:
-  std::FILE *stream_ = nullptr;
+  int fd_ = -1;
 };
 
 }  // namespace compatcrypt::digest_core
