@@ -103,11 +103,12 @@ inline void SBox(V x1, V x2, V x3, V x4, V x5, V x6, V &o1, V &o2, V &o3, V &o4)
 #undef COMPATCRYPT_SBOX_CASE
 }
 
-// One round on the planes: the half held in `To` planes takes f of the half
-// in `From` planes under the 48 key masks `k`.
-template <bool Lut3, class G, class V, const std::array<uint8_t, 32> &To, const std::array<uint8_t, 32> &From,
-          int B>
+// One round on the planes: the half held in the planes of L (`IntoLeft`)
+// or of R takes f of the other half under the 48 key masks `k`.
+template <bool Lut3, class G, class V, bool IntoLeft, int B>
 inline void RoundBox(V *p, const uint32_t *k) {
+  constexpr const std::array<uint8_t, 32> &To = IntoLeft ? kMaps.left : kMaps.right;
+  constexpr const std::array<uint8_t, 32> &From = IntoLeft ? kMaps.right : kMaps.left;
   constexpr int e = 6 * B;
   auto in = [&](int j) { return G::XorMask(p[From[kExpansion[e + j] - 1]], k[e + j]); };
   V &o1 = p[To[kMaps.intoF[4 * B]]];
@@ -117,16 +118,16 @@ inline void RoundBox(V *p, const uint32_t *k) {
   SBox<B, Lut3, G, V>(in(0), in(1), in(2), in(3), in(4), in(5), o1, o2, o3, o4);
 }
 
-template <bool Lut3, class G, class V, const std::array<uint8_t, 32> &To, const std::array<uint8_t, 32> &From>
+template <bool Lut3, class G, class V, bool IntoLeft>
 inline void Round(V *p, const uint32_t *k) {
-  RoundBox<Lut3, G, V, To, From, 0>(p, k);
-  RoundBox<Lut3, G, V, To, From, 1>(p, k);
-  RoundBox<Lut3, G, V, To, From, 2>(p, k);
-  RoundBox<Lut3, G, V, To, From, 3>(p, k);
-  RoundBox<Lut3, G, V, To, From, 4>(p, k);
-  RoundBox<Lut3, G, V, To, From, 5>(p, k);
-  RoundBox<Lut3, G, V, To, From, 6>(p, k);
-  RoundBox<Lut3, G, V, To, From, 7>(p, k);
+  RoundBox<Lut3, G, V, IntoLeft, 0>(p, k);
+  RoundBox<Lut3, G, V, IntoLeft, 1>(p, k);
+  RoundBox<Lut3, G, V, IntoLeft, 2>(p, k);
+  RoundBox<Lut3, G, V, IntoLeft, 3>(p, k);
+  RoundBox<Lut3, G, V, IntoLeft, 4>(p, k);
+  RoundBox<Lut3, G, V, IntoLeft, 5>(p, k);
+  RoundBox<Lut3, G, V, IntoLeft, 6>(p, k);
+  RoundBox<Lut3, G, V, IntoLeft, 7>(p, k);
 }
 
 // Sixteen rounds of one DES operation. `LeftFirst`: the first round updates
@@ -138,13 +139,8 @@ inline void DesRounds(V *p, const uint32_t (*subkeys)[48]) {
   for (int i = 0; i < 16; i += 2) {
     const uint32_t *k0 = subkeys[Decrypt ? 15 - i : i];
     const uint32_t *k1 = subkeys[Decrypt ? 14 - i : i + 1];
-    if constexpr (LeftFirst) {
-      Round<Lut3, G, V, kMaps.left, kMaps.right>(p, k0);
-      Round<Lut3, G, V, kMaps.right, kMaps.left>(p, k1);
-    } else {
-      Round<Lut3, G, V, kMaps.right, kMaps.left>(p, k0);
-      Round<Lut3, G, V, kMaps.left, kMaps.right>(p, k1);
-    }
+    Round<Lut3, G, V, LeftFirst>(p, k0);
+    Round<Lut3, G, V, !LeftFirst>(p, k1);
   }
 }
 
