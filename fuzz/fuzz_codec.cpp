@@ -4,7 +4,9 @@
 // DecodeFunction, in separate buffers and in place, and EncodeStream and
 // DecodeStream fed piece by piece, in separate buffers and in place with
 // the write position trailing the read position by the held bytes, must
-// all equal the model; decoding must undo encoding.
+// all equal the model; decoding must undo encoding. The first byte picks
+// the serial engine and the bitsliced route (an engine forced onto every
+// run, the default route, or every run on the serial engine).
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -12,6 +14,7 @@
 
 #include "compatcrypt.h"
 #include "des/codec_stream.h"
+#include "des/des_dispatch.h"
 #include "fuzz_input.h"
 #include "support/openssl_models.h"
 
@@ -85,6 +88,14 @@ Bytes StreamInPlace(Stream &stream, const Bytes &data, const std::vector<std::si
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzInput in(data, size);
+  const auto serial = compatcrypt::des::AvailableSerialEngines();
+  const auto bitslice = compatcrypt::des::AvailableBitsliceEngines();
+  const uint8_t pick = in.Byte();
+  const std::size_t route = pick / serial.size() % (bitslice.size() + 2);
+  COMPATCRYPT_FUZZ_CHECK(compatcrypt::des::UseSerialEngine(serial[pick % serial.size()]->name));
+  COMPATCRYPT_FUZZ_CHECK(compatcrypt::des::UseBitsliceEngine(route < bitslice.size() ? bitslice[route]->name
+                                                             : route == bitslice.size() ? ""
+                                                                                        : "serial"));
   const uint8_t flags = in.Byte();
   Bytes key(16);
   for (auto &b : key) b = in.Byte();
