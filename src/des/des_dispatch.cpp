@@ -44,20 +44,45 @@ constexpr Entry<BitsliceDesEngine> kBitsliceTable[] = {
 };
 
 // Routing runs of independent blocks. A bitsliced pass costs the same
-// however few of its lanes carry blocks. Measured on one core of an AMD
-// Zen 4 (EPYC), DecodeFunction of n blocks, in ns:
-//   n                      1     8    16    32    64   256   512
-//   serial (portable)    670  2900  5650 10400 20500     -     -
-//   portable (64 lanes)      one pass 4600
-//   AVX2 (256 lanes)         one pass 3900
-//   AVX-512 (512 lanes)      one pass 5300
-// So runs shorter than kCrossover blocks stay on the serial engine, whole
-// passes go to the widest engine, and a rest that fits the next narrower
-// engine's pass goes there when that pass holds at least half as many
-// blocks (AVX2 under AVX-512, not the 64-bit engine under AVX2, whose pass
-// costs more than AVX2's). Re-measure with
+// however few of its lanes carry blocks; the serial engine costs a block's
+// time per block. Measured on one core of an AMD Zen 4 (EPYC),
+// DecodeFunction of n blocks, in ns:
+//   n                      1     8    16    32    64
+//   serial, vbmi         420   910  1760  3450  6840
+//   serial, portable     670  2900  5650 10400 20500
+//   one pass of the bitsliced engine, whatever n:
+//   portable (64 lanes) 4000, AVX2 (256 lanes) 3550, AVX-512 (512 lanes) 4600
+// So a run stays on the serial engine below its crossover, which depends on
+// how fast the serial engine is: about 32 blocks for vbmi, 12 for portable
+// (8 for rotates, which is slower still). Whole passes go to the widest
+// engine, and a rest that fits the next narrower engine's pass goes there
+// when that pass holds at least half as many blocks (AVX2 under AVX-512,
+// not the 64-bit engine under AVX2, whose pass costs more than AVX2's).
+// Re-measure with
 //   build/bench/compatcrypt_bench --benchmark_filter='decode_run/'
-constexpr std::size_t kCrossover = 8;
+struct Crossover {
+  const SerialDesEngine *engine;
+  std::size_t blocks;
+};
+
+constexpr Crossover kCrossovers[] = {
+#if defined(__x86_64__)
+    {&kSerialRotates, 8},
+#endif
+    {&kSerialPortable, 12},
+#if COMPATCRYPT_ENGINE_VBMI
+    {&kSerialVbmi, 32},
+#endif
+};
+
+// A route's crossover that follows the serial engine in use.
+constexpr std::size_t kSerialsCrossover = 0;
+
+std::size_t CrossoverOf(const SerialDesEngine *engine) {
+  for (const Crossover &c : kCrossovers)
+    if (c.engine == engine) return c.blocks;
+  return 12;
+}
 
 template <typename Engine, std::size_t N>
 struct Available {
@@ -110,7 +135,8 @@ const BitsliceRoutes &Routes() {
     const BitsliceDesEngine *widest = list.engines[list.count - 1];
     r.serialOnly = {widest, nullptr, SIZE_MAX};
     const BitsliceDesEngine *rest = list.count > 1 ? list.engines[list.count - 2] : nullptr;
-    r.best = {widest, rest != nullptr && 2 * rest->lanes >= widest->lanes ? rest : nullptr, kCrossover};
+    r.best = {widest, rest != nullptr && 2 * rest->lanes >= widest->lanes ? rest : nullptr,
+              kSerialsCrossover};
     return r;
   }();
   return routes;
@@ -149,7 +175,10 @@ const BitsliceDesEngine &BitsliceEngineFor(std::size_t blocks) {
   return route.rest != nullptr && blocks <= route.rest->lanes ? *route.rest : *route.engine;
 }
 
-std::size_t BitsliceCrossover() { return CurrentBitslice().load(std::memory_order_relaxed)->crossover; }
+std::size_t BitsliceCrossover() {
+  const std::size_t crossover = CurrentBitslice().load(std::memory_order_relaxed)->crossover;
+  return crossover == kSerialsCrossover ? CrossoverOf(&ActiveSerialEngine()) : crossover;
+}
 
 bool UseSerialEngine(std::string_view name) {
   const SerialDesEngine *engine =

@@ -1,6 +1,7 @@
 #include "emit.h"
 
 #include <cstdio>
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -32,6 +33,29 @@ unsigned LutImm(const Gate &g) {
   return imm;
 }
 
+// A three-input immediate for the same function with the operands in the
+// order `order` (new operand k is old operand order[k]).
+unsigned PermuteImm(unsigned imm, const std::array<int, 3> &order) {
+  unsigned out = 0;
+  for (unsigned i = 0; i < 8; ++i) {
+    const unsigned bits[3] = {(i >> 2) & 1, (i >> 1) & 1, i & 1};
+    unsigned old[3] = {0, 0, 0};
+    for (int k = 0; k < 3; ++k) old[order[k]] = bits[k];
+    out |= ((imm >> ((old[0] << 2) | (old[1] << 1) | old[2])) & 1u) << i;
+  }
+  return out;
+}
+
+// One statement of the body: a three-input gate into a new temporary (kept
+// apart so its operands can be ordered), or a finished line.
+struct Statement {
+  std::string target;  // the temporary a three-input gate defines; empty for a line
+  unsigned imm = 0;
+  std::array<std::string, 3> operands;
+  std::string line;
+  std::vector<std::string> reads;  // the names the statement reads
+};
+
 class Writer {
  public:
   Writer(const Netlist &net, bool lut3) : net_(net), lut3_(lut3), uses_(UseCounts(net)) {
@@ -53,18 +77,19 @@ class Writer {
           const unsigned f = ((g.func >> idx) & 1u) ^ (lit & 1u) ^ ((i >> 2) & 1u);
           imm |= f << i;
         }
-        out_ << "  " << o << " = G::template Lut<" << Hex(imm) << ">(" << o << ", " << name_[a] << ", "
-             << name_[b] << ");\n";
+        Line(
+            "  " + o + " = G::template Lut<" + Hex(imm) + ">(" + o + ", " + name_[a] + ", " + name_[b] + ");",
+            {o, name_[a], name_[b]});
         continue;
       }
       Visit(s);
       if (lit & 1)
-        out_ << "  " << o << " = G::template Lut<0xC3>(" << o << ", " << name_[s] << ", " << name_[s]
-             << ");\n";
+        Line("  " + o + " = G::template Lut<0xC3>(" + o + ", " + name_[s] + ", " + name_[s] + ");",
+             {o, name_[s]});
       else
-        out_ << "  " << o << " = G::Xor(" << o << ", " << name_[s] << ");\n";
+        Line("  " + o + " = G::Xor(" + o + ", " + name_[s] + ");", {o, name_[s]});
     }
-    return out_.str();
+    return Render();
   }
 
  private:
@@ -74,8 +99,56 @@ class Writer {
     const Gate &g = net_.gate[s];
     for (int k = 0; k < g.arity; ++k) Visit(g.in[k]);
     const std::string name = Name('t', ++count_);
-    out_ << "  const V " << name << " = " << Expr(g) << ";\n";
+    if (g.arity == 3) {
+      Statement st;
+      st.target = name;
+      st.imm = LutImm(g);
+      for (int k = 0; k < 3; ++k) st.operands[k] = name_[g.in[k]];
+      st.reads = {st.operands[0], st.operands[1], st.operands[2]};
+      body_.push_back(st);
+    } else {
+      std::vector<std::string> reads;
+      for (int k = 0; k < g.arity; ++k) reads.push_back(name_[g.in[k]]);
+      Line("  const V " + name + " = " + Expr(g) + ";", reads);
+    }
     name_[s] = name;
+  }
+
+  void Line(const std::string &text, std::vector<std::string> reads) {
+    Statement st;
+    st.line = text;
+    st.reads = std::move(reads);
+    body_.push_back(st);
+  }
+
+  // vpternlog overwrites its first operand: a temporary read for the last
+  // time goes first, so the compiler need not copy a register that is
+  // still wanted before the gate.
+  std::string Render() const {
+    std::map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < body_.size(); ++i)
+      for (const std::string &r : body_[i].reads) last[r] = i;
+    std::ostringstream out;
+    for (std::size_t i = 0; i < body_.size(); ++i) {
+      const Statement &st = body_[i];
+      if (st.target.empty()) {
+        out << st.line << "\n";
+        continue;
+      }
+      std::array<int, 3> order = {0, 1, 2};
+      const auto dies = [&](int k) { return last.at(st.operands[k]) == i; };
+      if (!dies(0)) {
+        for (int k = 1; k < 3; ++k) {
+          if (!dies(k)) continue;
+          order = {k, 0, k == 1 ? 2 : 1};
+          break;
+        }
+      }
+      out << "  const V " << st.target << " = G::template Lut<" << Hex(PermuteImm(st.imm, order)) << ">("
+          << st.operands[order[0]] << ", " << st.operands[order[1]] << ", " << st.operands[order[2]]
+          << ");\n";
+    }
+    return out.str();
   }
 
   std::string Expr(const Gate &g) const {
@@ -105,7 +178,7 @@ class Writer {
   bool lut3_;
   std::array<int, kMaxSignals> uses_;
   std::array<std::string, kMaxSignals> name_{};
-  std::ostringstream out_;
+  std::vector<Statement> body_;
   int count_ = 0;
 };
 
