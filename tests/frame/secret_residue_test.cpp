@@ -270,12 +270,16 @@ TEST_F(SecretResidue, ExportsLeaveNoSecretOnTheStack) {
     Call call;
     Bytes data;  // what the call reads
     Secrets secrets;
-    std::string engine;  // the digest engine; empty: the default route
+    std::string engine;    // the digest engine; empty: the default route
+    std::string serial;    // the serial DES engine; empty: the default
+    std::string bitslice;  // the bitsliced route; empty: the default
   };
   std::vector<Case> cases;
+  std::string serial, bitslice;  // the DES engines of the cases added next
   const auto add = [&](const std::string &name, Call call, const Bytes &data, auto &&fill,
                        const std::string &engine = "") {
-    Case c{name, call, data, {}, engine};
+    const std::string on = serial.empty() && bitslice.empty() ? "" : " on " + serial + " / " + bitslice;
+    Case c{name + on, call, data, {}, engine, serial, bitslice};
     fill(c.secrets);
     cases.push_back(std::move(c));
   };
@@ -287,38 +291,50 @@ TEST_F(SecretResidue, ExportsLeaveNoSecretOnTheStack) {
   const Bytes underKey = CEncode(in.plain, in.cipherKey);
   const Bytes shortUnderKey = CEncode(in.shortPlain, in.cipherKey);
 
-  // KeyGenerating schedules only the first half (the outer key), to
-  // encrypt it under itself.
-  add("KeyGenerating", CallKeyGenerating, Bytes{}, [&](Secrets &s) {
-    s.AddWindows("password", Bytes(in.password.begin(), in.password.end()));
-    s.AddCipherKey("derived key", in.derivedKey, /*middleSchedule=*/false);
-  });
-  add("EncodeKey", CallEncodeKey, in.plain, [&](Secrets &s) {
-    passwordSecrets(s);
-    s.AddBlocks("plain", in.plain);
-  });
-  add("DecodeKey", CallDecodeKey, underPassword, [&](Secrets &s) {
-    passwordSecrets(s);
-    s.AddBlocks("plain", in.plain);
-  });
-  add("EncodeFunction", CallEncodeFunction, in.plain, [&](Secrets &s) {
-    s.AddCipherKey("key", in.cipherKey);
-    s.AddBlocks("plain", in.plain);
-  });
-  add("DecodeFunction", CallDecodeFunction, underKey, [&](Secrets &s) {
-    s.AddCipherKey("key", in.cipherKey);
-    s.AddBlocks("plain", in.plain);
-  });
-  add("EncodeFunction, short input", CallEncodeFunction, in.shortPlain, [&](Secrets &s) {
-    s.AddCipherKey("key", in.cipherKey);
-    s.Add("plain", in.shortPlain);
-    s.AddWord("pad", ZeroBlockPad(in.cipherKey));
-  });
-  add("DecodeFunction, short input", CallDecodeFunction, shortUnderKey, [&](Secrets &s) {
-    s.AddCipherKey("key", in.cipherKey);
-    s.Add("plain", in.shortPlain);
-    s.AddWord("pad", ZeroBlockPad(in.cipherKey));
-  });
+  // The DES cases on the default engines, then on every serial engine with
+  // each bitsliced engine forced onto every run: their frames differ.
+  std::vector<std::pair<std::string, std::string>> desEngines = {{"", ""}};
+  for (const des::SerialDesEngine *s : des::AvailableSerialEngines())
+    for (const des::BitsliceDesEngine *b : des::AvailableBitsliceEngines())
+      desEngines.emplace_back(s->name, b->name);
+  for (const auto &[serialName, bitsliceName] : desEngines) {
+    serial = serialName;
+    bitslice = bitsliceName;
+    // KeyGenerating schedules only the first half (the outer key), to
+    // encrypt it under itself.
+    add("KeyGenerating", CallKeyGenerating, Bytes{}, [&](Secrets &s) {
+      s.AddWindows("password", Bytes(in.password.begin(), in.password.end()));
+      s.AddCipherKey("derived key", in.derivedKey, /*middleSchedule=*/false);
+    });
+    add("EncodeKey", CallEncodeKey, in.plain, [&](Secrets &s) {
+      passwordSecrets(s);
+      s.AddBlocks("plain", in.plain);
+    });
+    add("DecodeKey", CallDecodeKey, underPassword, [&](Secrets &s) {
+      passwordSecrets(s);
+      s.AddBlocks("plain", in.plain);
+    });
+    add("EncodeFunction", CallEncodeFunction, in.plain, [&](Secrets &s) {
+      s.AddCipherKey("key", in.cipherKey);
+      s.AddBlocks("plain", in.plain);
+    });
+    add("DecodeFunction", CallDecodeFunction, underKey, [&](Secrets &s) {
+      s.AddCipherKey("key", in.cipherKey);
+      s.AddBlocks("plain", in.plain);
+    });
+    add("EncodeFunction, short input", CallEncodeFunction, in.shortPlain, [&](Secrets &s) {
+      s.AddCipherKey("key", in.cipherKey);
+      s.Add("plain", in.shortPlain);
+      s.AddWord("pad", ZeroBlockPad(in.cipherKey));
+    });
+    add("DecodeFunction, short input", CallDecodeFunction, shortUnderKey, [&](Secrets &s) {
+      s.AddCipherKey("key", in.cipherKey);
+      s.Add("plain", in.shortPlain);
+      s.AddWord("pad", ZeroBlockPad(in.cipherKey));
+    });
+  }
+  serial.clear();
+  bitslice.clear();
   // The data the digest reads: the stream keeps a tail that does not fill
   // a block, the block transform expands every block into words. Each
   // engine has frames of its own, and the file's engines run below its read
@@ -347,8 +363,12 @@ TEST_F(SecretResidue, ExportsLeaveNoSecretOnTheStack) {
     SCOPED_TRACE(c.name);
     ASSERT_FALSE(c.secrets.list().empty());
     ASSERT_TRUE(digest_core::UseDigestEngine(c.engine));
+    ASSERT_TRUE(des::UseSerialEngine(c.serial));
+    ASSERT_TRUE(des::UseBitsliceEngine(c.bitslice));
     const std::vector<std::string> found = After(c.call, c.data, c.secrets);
     digest_core::UseDigestEngine("");
+    des::UseSerialEngine("");
+    des::UseBitsliceEngine("");
     EXPECT_TRUE(found.empty()) << c.name << " left " << found.size() << " secrets on the stack, first "
                                << found.front();
   }
