@@ -40,6 +40,9 @@ class DigestStream {
   bool Append(const DigestStream &later);
 
  private:
+  // Writes the sums as the digest and starts a new message.
+  void Write(std::span<uint8_t, kDigestBytes> out);
+
   uint32_t sums_[5] = {};
   uint32_t byteCount_ = 0;  // modulo 2^32, as the length word holds it
   uint32_t pendingLen_ = 0;

@@ -29,7 +29,10 @@ inline constexpr uint32_t PackSignExtended(const unsigned char *p) {
 }
 
 // W[0..15] packed from the block, W[16..79] by the SHA-1 expansion.
-void DigestMessageSchedule(const unsigned char *block, DigestSchedule &w);
+inline constexpr void DigestMessageSchedule(const unsigned char *block, DigestSchedule &w) {
+  for (int i = 0; i < 16; ++i) w[i] = PackSignExtended(block + 4 * i);
+  for (int t = 16; t < kScheduleWords; ++t) w[t] = Rotl(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
+}
 
 // f_g of the step group g (0 to 3).
 inline constexpr uint32_t DigestLogicalFunction(int group, uint32_t b, uint32_t c, uint32_t d) {
@@ -43,7 +46,32 @@ inline constexpr uint32_t DigestLogicalFunction(int group, uint32_t b, uint32_t 
   }
 }
 
-// Runs the 80 steps over `state` in place; adds nothing back.
-void DigestBlockTransform(const unsigned char *block, DigestState &state);
+namespace transform_detail {
+
+template <int Group>
+inline constexpr void TwentySteps(const DigestSchedule &w, DigestState &s) {
+  constexpr uint32_t k = kStepConstants[Group];
+  for (int t = 20 * Group; t < 20 * Group + 20; ++t) {
+    const uint32_t temp = Rotl(s.a, 5) + DigestLogicalFunction(Group, s.b, s.c, s.d) + s.e + w[t] + k;
+    s.e = s.d;
+    s.d = s.c;
+    s.c = Rotl(s.b, 30);
+    s.b = s.a;
+    s.a = temp;
+  }
+}
+
+}  // namespace transform_detail
+
+// Runs the 80 steps over `state` in place; adds nothing back. Usable at
+// compile time (digest_closing.h builds a table with it).
+inline constexpr void DigestBlockTransform(const unsigned char *block, DigestState &state) {
+  DigestSchedule w{};
+  DigestMessageSchedule(block, w);
+  transform_detail::TwentySteps<0>(w, state);
+  transform_detail::TwentySteps<1>(w, state);
+  transform_detail::TwentySteps<2>(w, state);
+  transform_detail::TwentySteps<3>(w, state);
+}
 
 }  // namespace compatcrypt::digest_core

@@ -33,14 +33,23 @@ TEST(LargeCount, MessageDigestWithTopBitsInTheCountBytes) {
   EXPECT_EQ(ToHex(CDigest(zeros)), ToHex(ModelDigest(zeros)));
 }
 
-// The core's stream over 4 GiB + 137 bytes (one zero chunk given again and
-// again between a head and a tail of data): the count wraps to 137, and the
-// sums to 2^32 blocks' worth; a 64-bit count, or one that saturates,
-// gives another digest.
-TEST(LargeCount, StreamOverFourGiB) {
+// The core's stream over 4 GiB and a few bytes (one zero chunk given again
+// and again between a head and a tail of data): the count wraps, and the
+// sums to 2^32 blocks' worth; a 64-bit count, or one that saturates, gives
+// another digest. Head and tail of 100 and 37 bytes (a count of 137), and
+// of 64 and none: 4 GiB + 64 bytes fill their last block and leave a count
+// of 64, whose closing block comes from the table of short messages'.
+struct HeadAndTail {
+  std::size_t head;
+  std::size_t tail;
+};
+
+class LargeCountTail : public testing::TestWithParam<HeadAndTail> {};
+
+TEST_P(LargeCountTail, StreamOverFourGiB) {
   std::mt19937_64 rng(72);
-  const Bytes head = RandomBytes(rng, 100);
-  const Bytes tail = RandomBytes(rng, 37);
+  const Bytes head = RandomBytes(rng, GetParam().head);
+  const Bytes tail = RandomBytes(rng, GetParam().tail);
   const Bytes zeros(std::size_t{1} << 20, 0);
   digest_core::DigestStream stream;
   ModelDigestStream model;
@@ -54,6 +63,8 @@ TEST(LargeCount, StreamOverFourGiB) {
   stream.Finish(std::span<uint8_t, 20>(out.data(), 20));
   EXPECT_EQ(ToHex(out), ToHex(model.Finish()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Tails, LargeCountTail, testing::Values(HeadAndTail{100, 37}, HeadAndTail{64, 0}));
 
 // A sparse file of 4 GiB + 100 bytes: a few KiB of data at a few places,
 // holes elsewhere.
