@@ -25,6 +25,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_BINARY = os.path.join(HERE, "..", "build-bench", "bench", "compatcrypt_bench")
 
 
+# Benchmarks of one engine at a time, and the operation whose OpenSSL peer
+# they are compared with (and drawn beside).
+ENGINE_OPS = {"digest_engine": "digest", "decode_engine": "decode"}
+
+
 def load(args):
     if args.json:
         with open(args.json) as f:
@@ -65,7 +70,8 @@ def size_label(size):
 
 def cell(result):
     rate, ns = result
-    return "%9.1f MiB/s %10s" % (rate / (1 << 20), ("%.0f ns" % ns) if ns < 1e5 else ("%.2f ms" % (ns / 1e6)))
+    speed = "%9.1f MiB/s" % (rate / (1 << 20)) if rate else " " * 15
+    return "%s %10s" % (speed, ("%.0f ns" % ns) if ns < 1e5 else ("%.2f ms" % (ns / 1e6)))
 
 
 def plot(results, path):
@@ -81,8 +87,8 @@ def plot(results, path):
         if len(parts) < 3 or not parts[2].isdigit():
             continue
         op, impl, size = parts[0], parts[1], int(parts[2])
-        if op == "digest_engine":
-            op, impl = "digest", "engine " + impl
+        if op in ENGINE_OPS:
+            op, impl = ENGINE_OPS[op], "engine " + impl
         if op not in ("digest", "encode", "decode"):
             continue
         series.setdefault(op, {}).setdefault(impl, []).append((size, rate / (1 << 20)))
@@ -121,24 +127,31 @@ def main():
     for name, ours in results.items():
         parts = name.split("/")
         op, impl, size = parts[0], parts[1], (parts[2] if len(parts) > 2 else "")
-        if op == "digest_engine":
-            peer_name = "digest/openssl" + ("/" + size if size else "")
+        if op in ENGINE_OPS:
+            peer_name = ENGINE_OPS[op] + "/openssl" + ("/" + size if size else "")
             if peer_name in results:
-                rows.append(("digest engine " + impl, size, "openssl", ours, results[peer_name]))
+                rows.append((ENGINE_OPS[op] + " engine " + impl, size, "openssl", ours, results[peer_name]))
             continue
         if impl != "ours":
+            # Operations timed per engine with no "ours" entry (the serial
+            # DES engines): each engine against OpenSSL.
+            has_ours = any(k.split("/")[:2] == [op, "ours"] for k in results)
+            peer_name = op + "/openssl" + ("/" + size if size else "")
+            if not has_ours and not impl.startswith("openssl") and peer_name in results:
+                rows.append((op + " " + impl, size, "openssl", ours, results[peer_name]))
             continue
         for other, peer in results.items():
             p = other.split("/")
             if p[0] == op and p[1] != "ours" and (p[2] if len(p) > 2 else "") == size:
                 rows.append((op, size, p[1], ours, peer))
 
-    header = "%-22s %8s %-12s %26s %26s %7s" % ("operation", "size", "peer", "ours", "peer", "ratio")
+    header = "%-34s %8s %-16s %26s %26s %7s" % ("operation", "size", "peer", "ours", "peer", "ratio")
     print(header)
     print("-" * len(header))
     for op, size, peer_name, ours, peer in rows:
-        ratio = ours[0] / peer[0] if peer[0] else float("nan")
-        print("%-22s %8s %-12s %s %s %7.2f" % (op, size_label(size), peer_name, cell(ours), cell(peer), ratio))
+        # Throughput where the benchmark counts bytes, else time per call.
+        ratio = ours[0] / peer[0] if peer[0] else (peer[1] / ours[1] if ours[1] else float("nan"))
+        print("%-34s %8s %-16s %s %s %7.2f" % (op, size_label(size), peer_name, cell(ours), cell(peer), ratio))
     if args.plot and not plot(results, args.plot):
         return 1
     return 0 if rows else 1
