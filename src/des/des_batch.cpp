@@ -18,14 +18,6 @@ constexpr std::size_t kBlock = 8;
 // KiB measured), rounded up.
 constexpr std::size_t kBatchFrameBytes = 24 * 1024;
 
-uint64_t LoadRaw(const uint8_t *p) {
-  uint64_t x;
-  std::memcpy(&x, p, sizeof x);
-  return x;
-}
-
-void StoreRaw(uint64_t x, uint8_t *p) { std::memcpy(p, &x, sizeof x); }
-
 // A raw block (as it lies in memory) as the big-endian word the serial
 // engines chain with, and back.
 uint64_t RawToWord(uint64_t raw) {
@@ -170,35 +162,34 @@ struct EncodeGroup {
   SecureWipe(pass);
 }
 
-}  // namespace
-
-void EncodeBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
-  EncodeWholeBlocks(keys, buffers);
-  BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
-  // Tails after the blocks: they are keyed by the first cipher block.
+// The bytes after the whole blocks: a partial last block XORed with the
+// first cipher block (in the output when encoding, in the input when
+// decoding), an input shorter than a block with the encryption of the zero
+// block.
+void CodeTails(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers, bool cipherInOutput) {
   ShortPad shortPad{keys};
   for (const BatchBuffer &b : buffers) {
     const std::size_t whole = b.size / kBlock * kBlock;
     if (b.size < kBlock)
       XorPad(b.in, shortPad.Get(), b.size, b.out);
     else
-      XorPad(b.in + whole, b.out, b.size - whole, b.out + whole);
+      XorPad(b.in + whole, cipherInOutput ? b.out : b.in, b.size - whole, b.out + whole);
   }
+}
+
+}  // namespace
+
+void EncodeBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
+  EncodeWholeBlocks(keys, buffers);
+  BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
+  // Tails after the blocks: they are keyed by the first cipher block.
+  CodeTails(keys, buffers, true);
 }
 
 void DecodeBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
   // Tails before the blocks: decoding in place overwrites the first cipher
   // block, which keys the tail.
-  {
-    ShortPad shortPad{keys};
-    for (const BatchBuffer &b : buffers) {
-      const std::size_t whole = b.size / kBlock * kBlock;
-      if (b.size < kBlock)
-        XorPad(b.in, shortPad.Get(), b.size, b.out);
-      else
-        XorPad(b.in + whole, b.in, b.size - whole, b.out + whole);
-    }
-  }
+  CodeTails(keys, buffers, false);
   DecodeWholeBlocks(keys, buffers);
   BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
 }

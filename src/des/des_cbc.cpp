@@ -18,14 +18,6 @@ constexpr std::size_t kBlock = 8;
 // measured), rounded up.
 constexpr std::size_t kPassesFrameBytes = 12 * 1024;
 
-uint64_t LoadRaw(const uint8_t *p) {
-  uint64_t x;
-  std::memcpy(&x, p, sizeof x);
-  return x;
-}
-
-void StoreRaw(uint64_t x, uint8_t *p) { std::memcpy(p, &x, sizeof x); }
-
 // Decrypts passes of blocks on the bitsliced engines; a rest shorter than
 // the crossover goes to the serial engine. Blocks are XORed as they lie in
 // memory (byte order does not matter to XOR), so only the chain is

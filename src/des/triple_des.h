@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "des/des_schedule.h"
 
@@ -18,6 +19,16 @@ inline uint64_t LoadBlock(const unsigned char *p) {
 inline void StoreBlock(uint64_t x, unsigned char *p) {
   for (int i = 7; i >= 0; --i, x >>= 8) p[i] = static_cast<unsigned char>(x);
 }
+
+// A block as it lies in memory (a native-order word): the form the
+// bitsliced engines take, and enough for work that only XORs blocks.
+inline uint64_t LoadRaw(const unsigned char *p) {
+  uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  return x;
+}
+
+inline void StoreRaw(uint64_t x, unsigned char *p) { std::memcpy(p, &x, sizeof x); }
 
 // The schedules of a 16-byte cipher key: the even-numbered bytes form the
 // outer key, the odd-numbered bytes the middle key, each read by the key
