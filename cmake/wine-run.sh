@@ -1,25 +1,34 @@
 #!/bin/sh
-# Run a Windows program headless under 64-bit Wine (Debian 12, wine/wine64 8.0, no wine32).
-# Usage: wine-run.sh [--prefix=DIR] program.exe [args...]
-# Prefix precedence: $WINE_RUN_PREFIX > --prefix=DIR > $PWD/wineprefix.
+# Run a Windows program headless under Wine (Debian 12, wine 8.0): 64-bit programs in a 64-bit
+# prefix by default, 32-bit ones in a 32-bit prefix of their own with --arch=win32 (needs wine32:i386).
+# Usage: wine-run.sh [--arch=win64|win32] [--prefix=DIR] program.exe [args...]
+# Prefix precedence: $WINE_RUN_PREFIX > --prefix=DIR > $PWD/wineprefix. A prefix has one
+# architecture for life: keep 32- and 64-bit prefixes apart.
 # Exit status and stdout/stderr of the program are passed through unchanged.
 # Optional env: WINE_RUN_PERSIST=<seconds> (default 120; 0 = off) keeps wineserver alive that long
 # after the last client, so later runs skip the ~0.4 s server+services start-up.
 set -e
 prefix="$PWD/wineprefix"
+arch=win64
+case "$1" in --arch=*) arch="${1#--arch=}"; shift ;; esac
 case "$1" in --prefix=*) prefix="${1#--prefix=}"; shift ;; esac
+case "$arch" in win64 | win32) ;; *) echo "wine-run.sh: unknown --arch=$arch" >&2; exit 2 ;; esac
 [ -n "$WINE_RUN_PREFIX" ] && prefix="$WINE_RUN_PREFIX"
 case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac   # Wine wants an absolute WINEPREFIX
-[ $# -ge 1 ] || { echo "usage: $0 [--prefix=DIR] program.exe [args...]" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 [--arch=win64|win32] [--prefix=DIR] program.exe [args...]" >&2; exit 2; }
 
-# Debian 12: /usr/bin/wine is a shell wrapper that picks /usr/lib/wine/wine64 when wine32 is absent.
-# Call the 64-bit loader directly (no wine32 hint, no extra sh fork); there is no `wine64` in PATH.
-if [ -x /usr/lib/wine/wine64 ]; then WINE=/usr/lib/wine/wine64; export WINELOADER=$WINE
+# Debian 12: /usr/bin/wine is a shell wrapper that picks /usr/lib/wine/wine64 or, from wine32:i386,
+# the 32-bit /usr/lib/wine/wine. Call the loader of the prefix's architecture directly (no extra sh
+# fork); there is no `wine64` in PATH.
+loader=/usr/lib/wine/wine64
+[ "$arch" = win32 ] && loader=/usr/lib/wine/wine
+if [ -x "$loader" ]; then WINE=$loader; export WINELOADER=$WINE
+elif [ "$arch" = win32 ]; then echo "wine-run.sh: no 32-bit Wine ($loader; install wine32:i386)" >&2; exit 1
 else WINE=$(command -v wine64 || command -v wine); fi
 WINESERVER=$(command -v wineserver)
 
 unset DISPLAY WAYLAND_DISPLAY
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win64
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH="$arch"
 # No Mono/Gecko download prompts; not needed for console programs.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
 

@@ -37,6 +37,17 @@
 #define COMPATCRYPT_API
 #endif
 
+/* The calling convention of the seven functions: __stdcall (WINAPI) on
+ * 32-bit x86 Windows, the convention of Win32 DLLs and the default of .NET
+ * P/Invoke there; empty where the platform has one convention only (x64,
+ * Linux). A host that declares the functions itself, or pointers to them,
+ * must use the same convention. */
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define COMPATCRYPT_CALL __stdcall
+#else
+#define COMPATCRYPT_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -72,21 +83,23 @@ extern "C" {
  * Returns 1; -1 (mode); -2 (keyLen < 16, checked before anything else);
  * -3 (null `key`, or null `data` or `out` with dataLen > 0).
  */
-COMPATCRYPT_API int32_t EncodeFunction(const unsigned char *data, int32_t dataLen, const unsigned char *key,
-                                       int32_t keyLen, unsigned char *out, uint32_t mode);
+COMPATCRYPT_API int32_t COMPATCRYPT_CALL EncodeFunction(const unsigned char *data, int32_t dataLen,
+                                                        const unsigned char *key, int32_t keyLen,
+                                                        unsigned char *out, uint32_t mode);
 
 /* The inverse of EncodeFunction for every length; `out` may be `data`.
  * Returns the same codes as EncodeFunction. */
-COMPATCRYPT_API int32_t DecodeFunction(const unsigned char *data, int32_t dataLen, const unsigned char *key,
-                                       int32_t keyLen, unsigned char *out, uint32_t mode);
+COMPATCRYPT_API int32_t COMPATCRYPT_CALL DecodeFunction(const unsigned char *data, int32_t dataLen,
+                                                        const unsigned char *key, int32_t keyLen,
+                                                        unsigned char *out, uint32_t mode);
 
 /*
  * Writes the 20-byte digest of `dataLen` bytes of `data` to `out` and sets
  * *outLen to 20. Returns 1; -1 (mode); -3 (negative dataLen, null `data`
  * with dataLen > 0, null `out` or `outLen`; nothing read or written).
  */
-COMPATCRYPT_API int32_t MessageDigest(const unsigned char *data, int32_t dataLen, unsigned char *out,
-                                      int32_t *outLen, uint32_t mode);
+COMPATCRYPT_API int32_t COMPATCRYPT_CALL MessageDigest(const unsigned char *data, int32_t dataLen,
+                                                       unsigned char *out, int32_t *outLen, uint32_t mode);
 
 /*
  * Writes the 20-byte digest of the bytes of the file named by the
@@ -97,8 +110,8 @@ COMPATCRYPT_API int32_t MessageDigest(const unsigned char *data, int32_t dataLen
  * (a directory, an I/O error); nothing written); -3 (null `out` or
  * `outLen`, reported only once the file has been opened and positioned).
  */
-COMPATCRYPT_API int32_t FileDigest(const unsigned char *path, int32_t offset, unsigned char *out,
-                                   int32_t *outLen, uint32_t mode);
+COMPATCRYPT_API int32_t COMPATCRYPT_CALL FileDigest(const unsigned char *path, int32_t offset,
+                                                    unsigned char *out, int32_t *outLen, uint32_t mode);
 
 /*
  * Derives the 16-byte cipher key of `passwordLen` bytes of `password` (any
@@ -106,21 +119,21 @@ COMPATCRYPT_API int32_t FileDigest(const unsigned char *path, int32_t offset, un
  * to 16. Returns 1; -1 (mode); -3 (null `password` with passwordLen > 0,
  * null `out` or `outLen`).
  */
-COMPATCRYPT_API int32_t KeyGenerating(const unsigned char *password, int32_t passwordLen, unsigned char *out,
-                                      int32_t *outLen, uint32_t mode);
+COMPATCRYPT_API int32_t COMPATCRYPT_CALL KeyGenerating(const unsigned char *password, int32_t passwordLen,
+                                                       unsigned char *out, int32_t *outLen, uint32_t mode);
 
 /*
  * EncodeFunction under the key KeyGenerating derives from the NUL-terminated
  * `password`. dataLen <= 0 writes nothing and returns 1. Returns 1; -1
  * (mode); -2 (null `password`, null `data` or `out` with dataLen > 0).
  */
-COMPATCRYPT_API int32_t EncodeKey(const unsigned char *password, const unsigned char *data, int32_t dataLen,
-                                  unsigned char *out, uint32_t mode);
+COMPATCRYPT_API int32_t COMPATCRYPT_CALL EncodeKey(const unsigned char *password, const unsigned char *data,
+                                                   int32_t dataLen, unsigned char *out, uint32_t mode);
 
 /* DecodeFunction under the key of the NUL-terminated `password`.
  * Returns the same codes as EncodeKey. */
-COMPATCRYPT_API int32_t DecodeKey(const unsigned char *password, const unsigned char *data, int32_t dataLen,
-                                  unsigned char *out, uint32_t mode);
+COMPATCRYPT_API int32_t COMPATCRYPT_CALL DecodeKey(const unsigned char *password, const unsigned char *data,
+                                                   int32_t dataLen, unsigned char *out, uint32_t mode);
 
 #ifdef __cplusplus
 }

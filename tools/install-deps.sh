@@ -20,5 +20,10 @@ if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
 fi
 echo "compatcrypt: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit Wine comes from the i386 architecture; nothing else is installed
+# from it but what those packages depend on.
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -28,12 +28,14 @@ int32_t CodeBuffer(const unsigned char *data, int32_t dataLen, const unsigned ch
 
 }  // namespace
 
-extern "C" int32_t EncodeFunction(const unsigned char *data, int32_t dataLen, const unsigned char *key,
-                                  int32_t keyLen, unsigned char *out, uint32_t mode) {
+extern "C" int32_t COMPATCRYPT_CALL EncodeFunction(const unsigned char *data, int32_t dataLen,
+                                                   const unsigned char *key, int32_t keyLen,
+                                                   unsigned char *out, uint32_t mode) {
   return CodeBuffer<des::CodecDirection::kEncode>(data, dataLen, key, keyLen, out, mode);
 }
 
-extern "C" int32_t DecodeFunction(const unsigned char *data, int32_t dataLen, const unsigned char *key,
-                                  int32_t keyLen, unsigned char *out, uint32_t mode) {
+extern "C" int32_t COMPATCRYPT_CALL DecodeFunction(const unsigned char *data, int32_t dataLen,
+                                                   const unsigned char *key, int32_t keyLen,
+                                                   unsigned char *out, uint32_t mode) {
   return CodeBuffer<des::CodecDirection::kDecode>(data, dataLen, key, keyLen, out, mode);
 }

@@ -163,7 +163,7 @@ inline Tables LoadTables() {
 // the low lane only, and the first gather's bit placed in either lane.
 inline RoundKey MakeRoundKeyOne(uint64_t word, const Tables &t) {
   RoundKey key;
-  key.base = _mm_cvtsi64_si128(static_cast<long long>(word));
+  key.base = _mm_set_epi64x(0, static_cast<long long>(word));
   key.flipped = _mm_xor_si128(key.base, t.pairedWeight[0]);
   return key;
 }

@@ -8,8 +8,8 @@
 
 using namespace compatcrypt;
 
-extern "C" int32_t MessageDigest(const unsigned char *data, int32_t dataLen, unsigned char *out,
-                                 int32_t *outLen, uint32_t mode) {
+extern "C" int32_t COMPATCRYPT_CALL MessageDigest(const unsigned char *data, int32_t dataLen,
+                                                  unsigned char *out, int32_t *outLen, uint32_t mode) {
   if (!frame::ModeAccepted(mode)) return frame::kWrongMode;
   // A negative length would stand for 2 GiB or more, which no caller's
   // buffer holds: refused before anything is read.
@@ -26,8 +26,8 @@ extern "C" int32_t MessageDigest(const unsigned char *data, int32_t dataLen, uns
 
 // The file is tried first: a file that cannot be opened or positioned is
 // -2 whatever `out` is; a null `out` or `outLen` with a usable file is -3.
-extern "C" int32_t FileDigest(const unsigned char *path, int32_t offset, unsigned char *out, int32_t *outLen,
-                              uint32_t mode) {
+extern "C" int32_t COMPATCRYPT_CALL FileDigest(const unsigned char *path, int32_t offset, unsigned char *out,
+                                               int32_t *outLen, uint32_t mode) {
   if (!frame::ModeAccepted(mode)) return frame::kWrongMode;
   if (path == nullptr) return frame::kFailed;
   return frame::Run(frame::kError, [&] {

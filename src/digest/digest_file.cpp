@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdio>  // SEEK_SET
 #if defined(_WIN32)
 #include <io.h>
 #else

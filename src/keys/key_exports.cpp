@@ -11,8 +11,8 @@
 
 using namespace compatcrypt;
 
-extern "C" int32_t KeyGenerating(const unsigned char *password, int32_t passwordLen, unsigned char *out,
-                                 int32_t *outLen, uint32_t mode) {
+extern "C" int32_t COMPATCRYPT_CALL KeyGenerating(const unsigned char *password, int32_t passwordLen,
+                                                  unsigned char *out, int32_t *outLen, uint32_t mode) {
   if (!frame::ModeAccepted(mode)) return frame::kWrongMode;
   // A negative length counts as an empty password.
   const std::size_t length = passwordLen > 0 ? static_cast<std::size_t>(passwordLen) : 0;
@@ -49,12 +49,12 @@ int32_t CodeUnderPassword(const unsigned char *password, const unsigned char *da
 
 }  // namespace
 
-extern "C" int32_t EncodeKey(const unsigned char *password, const unsigned char *data, int32_t dataLen,
-                             unsigned char *out, uint32_t mode) {
+extern "C" int32_t COMPATCRYPT_CALL EncodeKey(const unsigned char *password, const unsigned char *data,
+                                              int32_t dataLen, unsigned char *out, uint32_t mode) {
   return CodeUnderPassword<des::CodecDirection::kEncode>(password, data, dataLen, out, mode);
 }
 
-extern "C" int32_t DecodeKey(const unsigned char *password, const unsigned char *data, int32_t dataLen,
-                             unsigned char *out, uint32_t mode) {
+extern "C" int32_t COMPATCRYPT_CALL DecodeKey(const unsigned char *password, const unsigned char *data,
+                                              int32_t dataLen, unsigned char *out, uint32_t mode) {
   return CodeUnderPassword<des::CodecDirection::kDecode>(password, data, dataLen, out, mode);
 }

@@ -1,19 +1,26 @@
 // A Windows host: loads compatcrypt.dll by name, resolves the seven
 // functions by their undecorated names and checks a known answer for each.
 // Prints one success line and exits 0 only if all of them hold.
+//
+// The pointer types carry the header's calling convention, as a host's own
+// declarations must: on 32-bit x86 a __cdecl call into the __stdcall
+// functions pops their arguments twice and the checks below fail.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "compatcrypt.h"
+
 namespace {
 
-using CoderFn = int32_t(__cdecl *)(const unsigned char *, int32_t, const unsigned char *, int32_t, unsigned char *,
-                                   uint32_t);
-using DigestFn = int32_t(__cdecl *)(const unsigned char *, int32_t, unsigned char *, int32_t *, uint32_t);
-using PasswordFn = int32_t(__cdecl *)(const unsigned char *, const unsigned char *, int32_t, unsigned char *,
-                                      uint32_t);
+using CoderFn = int32_t(COMPATCRYPT_CALL *)(const unsigned char *, int32_t, const unsigned char *, int32_t,
+                                            unsigned char *, uint32_t);
+using DigestFn = int32_t(COMPATCRYPT_CALL *)(const unsigned char *, int32_t, unsigned char *, int32_t *,
+                                             uint32_t);
+using PasswordFn = int32_t(COMPATCRYPT_CALL *)(const unsigned char *, const unsigned char *, int32_t,
+                                               unsigned char *, uint32_t);
 
 int failures = 0;
 
