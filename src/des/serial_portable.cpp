@@ -14,6 +14,8 @@
 // subkey is rearranged once per call into two words laid over the windows
 // (the odd boxes' windows do not overlap, nor do the even boxes'), so two
 // XORs key all eight boxes.
+#include <cstdint>
+
 #include "des/serial_engine.h"
 #include "des/serial_support.h"
 #include "support/secure_wipe.h"
@@ -151,8 +153,9 @@ struct BitTests {
 // Each table is stored rotated so that rotating it right by the input
 // brings the wanted bit to its place in the turned half; an AND keeps it.
 struct TruthTables {
-  uint64_t table[8][4];  // box, output bit (first = most significant)
-  uint32_t bit[8][4];    // where that output bit lands
+  uint64_t table[8][4];    // box, output bit (first = most significant)
+  uint32_t bit[8][4];      // where that output bit lands
+  uint8_t position[8][4];  // the same as a bit number
 };
 
 constexpr TruthTables MakeTruthTables() {
@@ -165,6 +168,7 @@ constexpr TruthTables MakeTruthTables() {
         table |= uint64_t{(serial::SBox(b, in) >> (3 - j)) & 1u} << ((position + in) & 63);
       t.table[b][j] = table;
       t.bit[b][j] = uint32_t{1} << position;
+      t.position[b][j] = static_cast<uint8_t>(position);
     }
   }
   return t;
@@ -177,11 +181,31 @@ inline uint64_t RotateRight(uint64_t x, unsigned n) {
   return (x >> n) | (x << ((64 - n) & 63));
 }
 
+// The bit of `table` that rotating it right by `in` brings to `position`.
+// Where registers hold 64 bits that is the rotate. Where they hold 32, a
+// 64-bit shift by a variable count compiles to a branch on the count's
+// bit 5, which would be a branch on a secret: the word that holds the bit
+// is chosen by a mask instead, and shifted by less than 32.
+inline uint64_t TableBit(uint64_t table, unsigned in, uint32_t bit, unsigned position) {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  (void)position;
+  return RotateRight(table, in) & bit;
+#else
+  (void)bit;
+  const unsigned i = (in + position) & 63;
+  const uint32_t upper = 0u - ((i >> 5) & 1u);
+  const uint32_t word =
+      (static_cast<uint32_t>(table) & ~upper) | (static_cast<uint32_t>(table >> 32) & upper);
+  return ((word >> (i & 31)) & 1u) << position;
+#endif
+}
+
 template <int B>
 inline uint64_t Box(uint64_t odd, uint64_t even) {
   const unsigned in = static_cast<unsigned>(Count<B>(odd, even));
   uint64_t o[4];
-  for (int j = 0; j < 4; ++j) o[j] = RotateRight(kTruth.table[B][j], in) & kTruth.bit[B][j];
+  for (int j = 0; j < 4; ++j)
+    o[j] = TableBit(kTruth.table[B][j], in, kTruth.bit[B][j], kTruth.position[B][j]);
   uint64_t a = o[0] | o[1];
   uint64_t c = o[2] | o[3];
   Pin(a);
