@@ -39,7 +39,7 @@ constexpr Entry<BitsliceDesEngine> kBitsliceTable[] = {
     {&kBitsliceAvx2, [](const CpuFeatures &cpu) { return cpu.avx2; }},
 #endif
 #if COMPATCRYPT_ENGINE_AVX512
-    {&kBitsliceAvx512, [](const CpuFeatures &cpu) { return cpu.avx512f; }},
+    {&kBitsliceAvx512, [](const CpuFeatures &cpu) { return cpu.avx512f && cpu.avx512bw; }},
 #endif
 };
 

@@ -9,7 +9,8 @@
 // not full runs with its unused lanes zero (no byte is read for them) and
 // leaves them out of the sums.
 //
-// Built with -mavx512f and called only once the CPU check has passed.
+// Built with -mavx512f -mavx512bw and called only once the CPU check has
+// passed.
 // Nothing here calls an inline function shared with portable code, so no
 // out-of-line copy built with these flags can stand in for a portable one.
 #include "digest/digest_engine.h"
@@ -80,23 +81,21 @@ inline void Transpose16(__m512i (&r)[16]) {
 }
 
 // W[0..15] of `used` blocks, block j in lane j, big-endian and with the
-// sign-extended packing. The byte swap is two rotations and a select, as a
-// byte shuffle would need AVX-512BW. The packing subtracts one unit of the
-// next higher byte for each of bytes 1 to 3 with its top bit set, which is
-// flipping those top bits and subtracting them all: (x ^ M) - M.
+// sign-extended packing. The byte swap is one byte shuffle (AVX-512BW):
+// rotations would take three operations on the units the steps' own
+// rotations keep busy. The packing subtracts one unit of the next higher
+// byte for each of bytes 1 to 3 with its top bit set, which is flipping
+// those top bits and subtracting them all: (x ^ M) - M.
 inline void LoadSchedule(const unsigned char *p, std::size_t used, __m512i (&w)[16]) {
   for (std::size_t j = 0; j < kLanes; ++j)
     w[j] = j < used ? _mm512_loadu_si512(p + j * kBlockSize) : _mm512_setzero_si512();
   Transpose16(w);
   // The flip of the top bits, applied to the little-endian word before
-  // the swap.
+  // the swap; the shuffle reverses the bytes of each word.
   const __m512i flip = Set(0x80808000);
+  const __m512i swap = _mm512_set4_epi32(0x0C0D0E0F, 0x08090A0B, 0x04050607, 0x00010203);
   for (int i = 0; i < 16; ++i) {
-    const __m512i x = _mm512_xor_si512(w[i], flip);
-    // x rotated by 24 where the mask is clear, by 8 where it is set; the
-    // rotation by 24 comes first as VPTERNLOGD overwrites its first operand.
-    const __m512i word =
-        _mm512_ternarylogic_epi32(_mm512_rol_epi32(x, 24), _mm512_rol_epi32(x, 8), Set(0x00FF00FF), 0xD8);
+    const __m512i word = _mm512_shuffle_epi8(_mm512_xor_si512(w[i], flip), swap);
     w[i] = _mm512_sub_epi32(word, Set(0x00808080));
   }
 }

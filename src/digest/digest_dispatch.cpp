@@ -29,7 +29,7 @@ constexpr Entry kTable[] = {
     {{"avx2", DigestBlocksAvx2, 8}, [](const CpuFeatures &cpu) { return cpu.avx2; }},
 #endif
 #if COMPATCRYPT_ENGINE_AVX512
-    {{"avx512", DigestBlocksAvx512, 16}, [](const CpuFeatures &cpu) { return cpu.avx512f; }},
+    {{"avx512", DigestBlocksAvx512, 16}, [](const CpuFeatures &cpu) { return cpu.avx512f && cpu.avx512bw; }},
 #endif
 };
 constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];

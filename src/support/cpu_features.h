@@ -10,9 +10,10 @@ struct CpuFeatures {
   bool sha = false;  // the SHA extensions (SHA1RNDS4 and friends)
   bool avx2 = false;
   bool avx512f = false;
-  // The AVX-512 extensions the serial DES engine uses beside AVX-512F: byte
-  // and word elements, 128/256-bit forms, byte permutes (VBMI) and bit
-  // gathers (BITALG).
+  // The AVX-512 extensions beside AVX-512F: byte and word elements (every
+  // AVX-512 engine is built with them; the digest's byte swap uses them),
+  // and for the serial DES engine 128/256-bit forms, byte permutes (VBMI)
+  // and bit gathers (BITALG).
   bool avx512bw = false;
   bool avx512vl = false;
   bool avx512vbmi = false;
