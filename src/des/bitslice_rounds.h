@@ -57,29 +57,58 @@ constexpr PlaneMaps MakePlaneMaps() {
 
 inline constexpr PlaneMaps kMaps = MakePlaneMaps();
 
+// One step on eight words held in registers: words j and j + D (j without
+// bit D) exchange the bits that are Shift apart under the mask.
+template <class G, class V, int Shift, int D>
+inline void Exchange(V (&r)[8], uint64_t maskBits) {
+  const V mask = G::Constant(maskBits);
+  for (int j = 0; j < 8; ++j) {
+    if ((j & D) != 0) continue;
+    const V t = G::XorAnd(G::template Shr<Shift>(r[j]), r[j + D], mask);
+    r[j + D] = G::Xor(r[j + D], t);
+    r[j] = G::Xor(r[j], G::template Shl<Shift>(t));
+  }
+}
+
 // Swaps bit index and word index within each 64-bit lane of 64 words: bit
 // c of word r trades places with bit r of word c, one bit of the two
-// indices per step. Its own inverse.
-template <class G, class V>
-inline void Transpose(V *w) {
+// indices per step. Its own inverse. The steps of 32, 16 and 8 words pair
+// words within each set {i, i + 8, ..., i + 56}, those of 4, 2 and 1 within
+// each run of eight; so each set of eight is loaded once for three steps
+// and stored once, two sweeps over the words in all.
+//
+// Word j is read from in[Order[j]] (a renaming, such as IP^-1 on the
+// planes); the first sweep writes to `mid`, the second to `out`. `out` may
+// be `in`; `mid` may be `in` only where Order leaves every word in place.
+template <class G, class V, const std::array<uint8_t, 64> &Order>
+inline void Transpose(const V *in, V *mid, V *out) {
   constexpr uint64_t kMasks[6] = {0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull,
                                   0x0F0F0F0F0F0F0F0Full, 0x3333333333333333ull, 0x5555555555555555ull};
-  auto step = [w]<int S>(uint64_t maskBits) {
-    const V mask = G::Constant(maskBits);
-    for (int i = 0; i < 64; ++i) {
-      if ((i & S) != 0) continue;
-      const V t = G::XorAnd(G::template Shr<S>(w[i]), w[i + S], mask);
-      w[i + S] = G::Xor(w[i + S], t);
-      w[i] = G::Xor(w[i], G::template Shl<S>(t));
-    }
-  };
-  step.template operator()<32>(kMasks[0]);
-  step.template operator()<16>(kMasks[1]);
-  step.template operator()<8>(kMasks[2]);
-  step.template operator()<4>(kMasks[3]);
-  step.template operator()<2>(kMasks[4]);
-  step.template operator()<1>(kMasks[5]);
+  for (int i = 0; i < 8; ++i) {
+    V r[8];
+    for (int j = 0; j < 8; ++j) r[j] = in[Order[i + 8 * j]];
+    Exchange<G, V, 32, 4>(r, kMasks[0]);
+    Exchange<G, V, 16, 2>(r, kMasks[1]);
+    Exchange<G, V, 8, 1>(r, kMasks[2]);
+    for (int j = 0; j < 8; ++j) mid[i + 8 * j] = r[j];
+  }
+  for (int i = 0; i < 64; i += 8) {
+    V r[8];
+    for (int j = 0; j < 8; ++j) r[j] = mid[i + j];
+    Exchange<G, V, 4, 4>(r, kMasks[3]);
+    Exchange<G, V, 2, 2>(r, kMasks[4]);
+    Exchange<G, V, 1, 1>(r, kMasks[5]);
+    for (int j = 0; j < 8; ++j) out[i + j] = r[j];
+  }
 }
+
+constexpr std::array<uint8_t, 64> MakeInPlace() {
+  std::array<uint8_t, 64> order{};
+  for (int j = 0; j < 64; ++j) order[j] = static_cast<uint8_t>(j);
+  return order;
+}
+
+inline constexpr std::array<uint8_t, 64> kInPlace = MakeInPlace();
 
 // S-box B (0-based) with either gate set.
 template <int B, bool Lut3, class G, class V>
@@ -144,24 +173,24 @@ inline void DesRounds(V *p, const uint32_t (*subkeys)[48]) {
   }
 }
 
-// Two-key triple DES on one pass of planes, in place: IP is a renaming, the
-// three operations follow one another with no permutation in between, and
-// IP^-1 gathers the planes into `scratch`, which then holds the result.
+// Two-key triple DES on one pass of planes, in place: IP is a renaming, and
+// the three operations follow one another with no permutation in between.
+// The result is R16 L16 in the planes of R and L; IP^-1 is left to the
+// reader of the planes.
 template <bool Lut3, class G, class V, bool Decrypt>
-inline void TripleDes(V *p, V *scratch, const BitsliceKeys &keys) {
+inline void TripleDes(V *p, const BitsliceKeys &keys) {
   DesRounds<Lut3, G, V, true, Decrypt>(p, keys.mask[0]);
   DesRounds<Lut3, G, V, false, !Decrypt>(p, keys.mask[1]);
   DesRounds<Lut3, G, V, true, Decrypt>(p, keys.mask[0]);
-  for (int j = 0; j < 64; ++j) scratch[j] = p[kMaps.gather[j]];
 }
 
-// A whole pass on `blocks` (64 words of V as they lie in memory), in place.
+// A whole pass on `blocks` (64 words of V as they lie in memory), in place;
+// IP^-1 is the order in which the transpose back reads the planes.
 template <bool Lut3, class G, class V, bool Decrypt>
 inline void CryptPass(const BitsliceKeys &keys, V *blocks, V *scratch) {
-  Transpose<G, V>(blocks);
-  TripleDes<Lut3, G, V, Decrypt>(blocks, scratch, keys);
-  Transpose<G, V>(scratch);
-  for (int j = 0; j < 64; ++j) blocks[j] = scratch[j];
+  Transpose<G, V, kInPlace>(blocks, blocks, blocks);
+  TripleDes<Lut3, G, V, Decrypt>(blocks, keys);
+  Transpose<G, V, kMaps.gather>(blocks, scratch, blocks);
 }
 
 }  // namespace compatcrypt::des::bitslice
