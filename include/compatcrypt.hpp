@@ -89,7 +89,8 @@ using SecureBytes = std::vector<std::byte, WipingAllocator<std::byte>>;
 using DigestValue = std::array<std::byte, kDigestSize>;
 
 // The engines this process runs, chosen from the CPU's features, e.g.
-// "digest: avx512, short runs on shani; DES: packed tables".
+// "digest: avx512, short runs on shani; DES: serial vbmi, bitsliced avx512
+// from 32 blocks".
 COMPATCRYPT_CXX_API std::string engines();
 
 // Lower-case hex, two digits per byte, first byte first.

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "compatcrypt.hpp"
+#include "des/des_dispatch.h"
 #include "digest/digest_dispatch.h"
 
 namespace compatcrypt::inline v1 {
@@ -12,9 +13,13 @@ std::string engines() {
     text += ", short runs on ";
     text += shortRuns->name;
   }
-  // One DES engine: 64-bit words with whole-byte S-box and permutation
-  // tables.
-  text += "; DES: packed tables";
+  // DES: chains and short runs on the serial engine, runs of independent
+  // blocks from the crossover on bitsliced.
+  text += "; DES: serial ";
+  text += des::ActiveSerialEngine().name;
+  text += ", bitsliced ";
+  text += des::ActiveBitsliceEngine().name;
+  text += " from " + std::to_string(des::BitsliceCrossover()) + " blocks";
   return text;
 }
 
