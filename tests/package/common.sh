@@ -46,6 +46,17 @@ read_layout() {
   mandir=${mandir:-$datarootdir/man}
   docdir=$(cache_value "$1" CMAKE_INSTALL_DOCDIR)
   docdir=${docdir:-$datarootdir/doc/compatcrypt}
+  # The Python package's directory under the prefix, set only where the
+  # module is built, the interpreter and its extension-module suffix.
+  pythondir=
+  if [ "$(cache_value "$1" COMPATCRYPT_BUILD_PYTHON)" = ON ]; then
+    pythondir=$(cache_value "$1" COMPATCRYPT_PYTHON_INSTALL_DIR)
+  fi
+  python=$(cache_value "$1" Python3_EXECUTABLE)
+  python_suffix=
+  if [ -n "$pythondir" ]; then
+    python_suffix=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+  fi
 }
 
 # file_list DIR: the files and links under DIR, relative, sorted.
@@ -157,6 +168,34 @@ check_tool() {
   out=$(env -u LD_LIBRARY_PATH "$tool" --version 2>&1) || fail "$tool --version: $out"
   [ "$(printf '%s\n' "$out" | head -n 1)" = "compatcrypt $4" ] ||
     fail "$tool --version printed '$out', not 'compatcrypt $4' first"
+}
+
+# check_python PREFIX LIBDIR PYTHONDIR PYTHON: the installed package imports
+# from PREFIX/PYTHONDIR, its extension has a run path relative to itself
+# and loads libcompatcrypt-cxx.so.1 from PREFIX/LIBDIR, and it works.
+check_python() {
+  local package extension runpath expected scratch out
+  package=$1/$3/compatcrypt
+  extension=$(ls "$package"/_compatcrypt*.so)
+  runpath=$(dynamic_entry "$extension" RUNPATH)$(dynamic_entry "$extension" RPATH)
+  expected=\$ORIGIN/$(realpath -m --relative-to="/prefix/$3/compatcrypt" "/prefix/$2")
+  [ "$runpath" = "$expected" ] || fail "$extension: run path '$runpath', not $expected"
+  check_loads_from "$1/$2" "$extension" libcompatcrypt-cxx.so.1
+  scratch=$(mktemp -d "$work/python.XXXXXX")
+  # shellcheck disable=SC2016 # Python code, not shell expansions
+  out=$(cd "$scratch" && env -u LD_LIBRARY_PATH PYTHONPATH="$1/$3" PYTHONDONTWRITEBYTECODE=1 "$4" -c '
+import os, sys
+import compatcrypt
+package, libdir = sys.argv[1:]
+assert os.path.dirname(os.path.realpath(compatcrypt.__file__)) == os.path.realpath(package), compatcrypt.__file__
+loaded = {line.split()[-1] for line in open("/proc/self/maps") if "libcompatcrypt-cxx.so" in line}
+assert loaded == {os.path.realpath(os.path.join(libdir, "libcompatcrypt-cxx.so.1"))}, loaded
+assert compatcrypt.digest(b"abc") == compatcrypt.Digest(b"abc").digest()
+key = compatcrypt.Key.from_password("installed")
+assert compatcrypt.decode(compatcrypt.encode(b"installed tree", key), key) == b"installed tree"
+print("ok")
+' "$package" "$1/$2" 2>&1) || fail "the installed Python package: $out"
+  [ "$out" = ok ] || fail "the installed Python package: $out"
 }
 
 # check_cmake_package PREFIX VERSION LIBDIR: find_package(compatcrypt ...)

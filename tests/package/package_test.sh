@@ -10,7 +10,10 @@
 #   - the consumer programs, built through find_package and through
 #     pkg-config (with nothing defined on the command line), one of them
 #     linking both libraries;
-#   - every ```c and ```cpp block of the README, built as printed both ways.
+#   - every ```c and ```cpp block of the README, built as printed both ways;
+#   - where the Python module is built: the package in the interpreter's
+#     site-packages under the prefix, imported from there, its extension
+#     loading the tree's C++ library through its relative run path.
 # Usage: package_test.sh BUILD-DIR [PACKAGE-TEST-DIR [README]]
 #   PACKAGE-TEST-DIR  this directory (default: the script's own)
 #   README            default: README.md of the build's source directory
@@ -47,6 +50,15 @@ $mandir/man1/compatcrypt.1
 $datarootdir/bash-completion/completions/compatcrypt
 $datarootdir/zsh/vendor-completions/_compatcrypt"
 documentation_files="$docdir/LICENSE"
+python_files=
+if [ -n "$pythondir" ]; then
+  python_files="$pythondir/compatcrypt/__init__.py
+$pythondir/compatcrypt/__init__.pyi
+$pythondir/compatcrypt/_compatcrypt.pyi
+$pythondir/compatcrypt/_compatcrypt$python_suffix
+$pythondir/compatcrypt/dask.py
+$pythondir/compatcrypt/py.typed"
+fi
 
 echo "== component installations"
 # A component asked for by name also gets its Debian package's copyright.
@@ -56,7 +68,9 @@ while read -r component package; do
     Development) files=$development_files ;;
     Tool) files=$tool_files ;;
     Documentation) files=$documentation_files ;;
+    Python) files=$python_files ;;
   esac
+  [ -n "$files" ] || continue
   [ -z "$package" ] || files="$files
 $datarootdir/doc/$package/copyright"
   cmake --install "$build" --component "$component" --prefix "$work/$component" >/dev/null </dev/null
@@ -66,6 +80,7 @@ Runtime libcompatcrypt$major
 Development libcompatcrypt-dev
 Tool compatcrypt
 Documentation
+Python
 LIST
 
 echo "== full installation"
@@ -74,11 +89,17 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 expect_files "cmake --install" "$prefix" "$runtime_files
 $development_files
 $tool_files
-$documentation_files"
+$documentation_files${python_files:+
+$python_files}"
 check_no_core "$prefix"
 check_libraries "$prefix" "$libdir" "$version"
 check_symbols "$prefix/$libdir"
 check_tool "$prefix" "$libdir" "$bindir" "$version"
+
+if [ -n "$pythondir" ]; then
+  echo "== Python package"
+  check_python "$prefix" "$libdir" "$pythondir" "$python"
+fi
 
 echo "== CMake package and pkg-config files"
 check_cmake_package "$prefix" "$version" "$libdir"

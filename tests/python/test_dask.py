@@ -1,0 +1,140 @@
+"""compatcrypt.dask on a local cluster of two worker processes: digests of
+a few hundred files and coding of a few thousand records, every result
+compared with the compatcrypt tool and the C functions."""
+
+import logging
+import random
+
+import dask.bag
+import dask.dataframe
+import distributed
+import pandas
+import pytest
+
+import compatcrypt
+import compatcrypt.dask
+
+# Debian's tornado under distributed 2022.12 warns on every cluster start.
+pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
+
+
+@pytest.fixture(scope="module")
+def client(tmp_path_factory):
+    # The workers are new processes: they find compatcrypt through the
+    # PYTHONPATH they inherit from this one (set by ctest), and the library
+    # through the extension's run path.
+    with distributed.LocalCluster(
+        n_workers=2,
+        threads_per_worker=1,
+        processes=True,
+        dashboard_address=":0",  # any free port: tests may run side by side
+        local_directory=str(tmp_path_factory.mktemp("dask-workers")),
+        silence_logs=logging.ERROR,
+    ) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
+def where_compatcrypt_is():
+    import compatcrypt
+
+    return compatcrypt.__file__
+
+
+def test_workers_import_the_module(client):
+    found = client.run(where_compatcrypt_is)
+    assert list(found.values()) == [compatcrypt.__file__] * 2
+
+
+@pytest.fixture(scope="module")
+def files(tmp_path_factory):
+    """300 files, sizes around the block (64 bytes), the closing block's room
+    for the count, and a few pages."""
+    rng = random.Random("files")
+    sizes = [0, 1, 2, 55, 56, 57, 63, 64, 65, 127, 128, 129, 4095, 4096, 4097, 10000]
+    directory = tmp_path_factory.mktemp("files")
+    paths = []
+    for i in range(300):
+        path = directory / f"file-{i:03d}-{sizes[i % len(sizes)]}.bin"
+        path.write_bytes(rng.randbytes(sizes[i % len(sizes)]))
+        paths.append(path)
+    return paths
+
+
+@pytest.mark.parametrize("offset", [0, 60])
+def test_digest_files(client, files, tool, clib, offset):
+    digests = compatcrypt.dask.digest_files(files, offset=offset, client=client, files_per_task=16)
+    assert digests == tool.digests(files, offset)
+    assert digests == [clib.file_digest(p, offset)[1] for p in files]
+
+
+def test_digest_files_failure_reaches_the_client(client, files):
+    with pytest.raises(compatcrypt.Error) as raised:
+        compatcrypt.dask.digest_files([files[0], files[0].parent / "missing"], client=client)
+    assert raised.value.code == compatcrypt.RESULT_FAILED
+
+
+@pytest.fixture(scope="module")
+def table(clib):
+    """3000 records (every length from 0 to 7 among them, and longer ones
+    with and without tails), plain and encoded by the C function."""
+    rng = random.Random("records")
+    old, new = rng.randbytes(16), rng.randbytes(16)
+    plain = [rng.randbytes(i if i < 8 else rng.randrange(0, 300)) for i in range(3000)]
+    encoded = [clib.encode(p, old) for p in plain]
+    return {"plain": plain, "encoded": encoded, "old": old, "new": new}
+
+
+def to_series(values, npartitions=7):
+    frame = pandas.DataFrame({"id": range(len(values)), "payload": pandas.Series(values, dtype=object)})
+    return dask.dataframe.from_pandas(frame, npartitions=npartitions)["payload"]
+
+
+def test_decode_series(client, table, clib):
+    column = list(table["encoded"])
+    for i in (5, 100, 2999):
+        column[i] = None  # missing values stay missing
+    decoded = compatcrypt.dask.decode_series(to_series(column), compatcrypt.Key(table["old"]))
+    result = client.compute(decoded).result()
+    expected = [None if e is None else clib.decode(e, table["old"]) for e in column]
+    assert list(result.index) == list(range(len(column)))
+    assert result.tolist() == expected
+    present = [i for i, e in enumerate(column) if e is not None]
+    assert [result[i] for i in present] == [table["plain"][i] for i in present]
+
+
+def test_encode_and_reencode_series(client, table, clib):
+    old, new = compatcrypt.Key(table["old"]), compatcrypt.Key(table["new"])
+    encoded = compatcrypt.dask.encode_series(to_series(table["plain"]), old)
+    moved = compatcrypt.dask.reencode_series(to_series(table["encoded"]), old, new)
+    encoded, moved = client.compute([encoded, moved], sync=True)
+    assert encoded.tolist() == table["encoded"]
+    assert moved.tolist() == [clib.encode(p, table["new"]) for p in table["plain"]]
+
+
+def test_bags(client, table, clib):
+    old, new = compatcrypt.Key(table["old"]), compatcrypt.Key(table["new"])
+    encoded_bag = dask.bag.from_sequence(table["encoded"], npartitions=5)
+    decoded, moved, encoded = client.compute(
+        [
+            compatcrypt.dask.decode_bag(encoded_bag, old),
+            compatcrypt.dask.reencode_bag(encoded_bag, old, new),
+            compatcrypt.dask.encode_bag(dask.bag.from_sequence(table["plain"], npartitions=4), old),
+        ],
+        sync=True,
+    )
+    assert decoded == [clib.decode(e, table["old"]) for e in table["encoded"]] == table["plain"]
+    assert moved == [clib.encode(p, table["new"]) for p in table["plain"]]
+    assert encoded == table["encoded"]
+
+
+def test_records_agree_with_the_tool(client, table, tool):
+    # The tool codes one file a run: one record of each length from 0 to 24
+    # and a few longer ones.
+    old = compatcrypt.Key(table["old"])
+    picked = sorted({len(p): i for i, p in enumerate(table["plain"])}.items())
+    sample = [i for length, i in picked if length <= 24 or length % 50 == 0]
+    records = dask.bag.from_sequence([table["encoded"][i] for i in sample], npartitions=3)
+    decoded = compatcrypt.dask.decode_bag(records, old)
+    for i, record in zip(sample, client.compute(decoded, sync=True)):
+        assert record == tool.code("decode", table["encoded"][i], old)
+        assert table["encoded"][i] == tool.code("encode", table["plain"][i], old)
