@@ -110,8 +110,8 @@ struct EncodeGroup {
 // The whole blocks of all buffers, in order, as one run of independent
 // decryptions: a block's plain text is its decryption XOR the cipher block
 // before it in its buffer (zero for a buffer's first block). A pass is
-// filled with runs of consecutive blocks of one buffer, each copied in one
-// piece and XORed out in one loop.
+// filled with runs of consecutive blocks of one buffer, each copied in and
+// XORed out in one loop.
 [[gnu::noinline]] void DecodeWholeBlocks(const TripleDesSchedule &keys,
                                          std::span<const BatchBuffer> buffers) {
   const SerialDesEngine &serial = ActiveSerialEngine();
@@ -142,7 +142,8 @@ struct EncodeGroup {
         continue;
       }
       const std::size_t count = std::min(blocks - j, engine.lanes - n);
-      std::memcpy(cipher + n, buffers[b].in + kBlock * j, kBlock * count);
+      const uint8_t *in = buffers[b].in + kBlock * j;
+      for (std::size_t k = 0; k < count; ++k) cipher[n + k] = LoadRaw(in + kBlock * k);
       runs[runCount++] = {&buffers[b], j, static_cast<uint32_t>(count), static_cast<uint32_t>(n)};
       n += count;
       j += count;
@@ -166,10 +167,10 @@ struct EncodeGroup {
       engine.decrypt(masks, pass);
       for (std::size_t r = 0; r < runCount; ++r) {
         const Run &run = runs[r];
-        uint64_t *plain = pass + run.lane;
-        plain[0] ^= before(run);
-        for (std::size_t k = 1; k < run.count; ++k) plain[k] ^= cipher[run.lane + k - 1];
-        std::memcpy(run.buffer->out + kBlock * run.first, plain, kBlock * run.count);
+        uint8_t *out = run.buffer->out + kBlock * run.first;
+        StoreRaw(pass[run.lane] ^ before(run), out);
+        for (std::size_t k = 1; k < run.count; ++k)
+          StoreRaw(pass[run.lane + k] ^ cipher[run.lane + k - 1], out + kBlock * k);
       }
     }
     carry = cipher[n - 1];
