@@ -143,7 +143,8 @@ struct EncodeGroup {
       }
       const std::size_t count = std::min(blocks - j, engine.lanes - n);
       const uint8_t *in = buffers[b].in + kBlock * j;
-      for (std::size_t k = 0; k < count; ++k) cipher[n + k] = LoadRaw(in + kBlock * k);
+      // Into the pass and, kept for the XOR after decryption, beside it.
+      for (std::size_t k = 0; k < count; ++k) pass[n + k] = cipher[n + k] = LoadRaw(in + kBlock * k);
       runs[runCount++] = {&buffers[b], j, static_cast<uint32_t>(count), static_cast<uint32_t>(n)};
       n += count;
       j += count;
@@ -163,7 +164,6 @@ struct EncodeGroup {
         serial.cbcDecrypt(keys, chain, run.buffer->in + at, run.count, run.buffer->out + at);
       }
     } else {
-      std::memcpy(pass, cipher, n * sizeof cipher[0]);
       engine.decrypt(masks, pass);
       for (std::size_t r = 0; r < runCount; ++r) {
         const Run &run = runs[r];
