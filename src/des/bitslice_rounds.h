@@ -108,7 +108,10 @@ constexpr std::array<uint8_t, 64> MakeInPlace() {
   return order;
 }
 
+// The orders the transposes read in: as the words lie, and IP^-1 (an
+// object of its own, as a template argument must be).
 inline constexpr std::array<uint8_t, 64> kInPlace = MakeInPlace();
+inline constexpr std::array<uint8_t, 64> kGather = kMaps.gather;
 
 // S-box B (0-based) with either gate set.
 template <int B, bool Lut3, class G, class V>
@@ -190,7 +193,7 @@ template <bool Lut3, class G, class V, bool Decrypt>
 inline void CryptPass(const BitsliceKeys &keys, V *blocks, V *scratch) {
   Transpose<G, V, kInPlace>(blocks, blocks, blocks);
   TripleDes<Lut3, G, V, Decrypt>(blocks, keys);
-  Transpose<G, V, kMaps.gather>(blocks, scratch, blocks);
+  Transpose<G, V, kGather>(blocks, scratch, blocks);
 }
 
 }  // namespace compatcrypt::des::bitslice
