@@ -61,12 +61,19 @@ struct Constants {
   // Lookups for boxes 2p + 1 and 2p + 2: byte e holds both on input e,
   // the first in the low nibble.
   std::array<std::array<uint8_t, 64>, 4> table;
-  // Blocks into and out of the S domain, one 64-bit gather each way: the
-  // word is L:R after IP (L high); lanes not listed are masked off.
+  // Blocks into and out of the S domain, IP and IP^-1 included, so that
+  // no permutation of the block sits on a chain of calls (a key derived
+  // from the previous step's output, the first and last block of a CBC
+  // call). Entering gathers each half's bits from the block word (bit 63
+  // the first bit of the block); bits not listed are masked off.
   std::array<uint8_t, 64> enterLeft;
   std::array<uint8_t, 64> enterRight;
-  uint64_t entered;               // the S-domain bits in use
-  std::array<uint8_t, 64> leave;  // reads R~ in lanes 0-3, L~ in lanes 4-7
+  uint64_t entered;  // the S-domain bits in use
+  // Leaving gathers block word bit n from one half, R16 or L16, both
+  // broadcast to every lane with one control; `fromR16` marks the bits
+  // taken from R16.
+  std::array<uint8_t, 64> leave;
+  uint64_t fromR16;
   // The key schedule: subkey r's word, bit by bit, from the key word.
   std::array<std::array<uint8_t, 64>, 16> schedule;
   uint64_t scheduled;  // the six low bits of every byte
@@ -88,16 +95,22 @@ constexpr Constants MakeConstants() {
     for (unsigned e = 0; e < 64; ++e)
       c.table[p][e] = static_cast<uint8_t>(serial::SBox(2 * p, e) | serial::SBox(2 * p + 1, e) << 4);
   for (int q = 1; q <= 32; ++q) {
-    // S-domain bit of S output q is R bit PermutedPosition(q); in L:R, L
-    // bit i is word bit 64 - i and R bit i is word bit 32 - i.
+    // S-domain bit of S output q is half bit PermutedPosition(q); L bit i
+    // is IP output bit i, which is block bit kInitialPermutation[i - 1],
+    // R bit i IP output bit 32 + i. Block bit n is word bit 64 - n.
     const int s = (q - 1) / 4;
     const int j = (q - 1) % 4;
     const int i = serial::PermutedPosition(q);
-    c.enterLeft[NibbleBit(s, j)] = static_cast<uint8_t>(64 - i);
-    c.enterRight[NibbleBit(s, j)] = static_cast<uint8_t>(32 - i);
+    c.enterLeft[NibbleBit(s, j)] = static_cast<uint8_t>(64 - kInitialPermutation[i - 1]);
+    c.enterRight[NibbleBit(s, j)] = static_cast<uint8_t>(64 - kInitialPermutation[32 + i - 1]);
     c.entered |= uint64_t{1} << NibbleBit(s, j);
   }
-  for (int bit = 0; bit < 64; ++bit) c.leave[bit] = static_cast<uint8_t>(SourceOfF(32 - bit % 32));
+  for (int n = 1; n <= 64; ++n) {
+    // Output bit n is bit m of the pre-output block R16 L16.
+    const int m = kFinalPermutation[n - 1];
+    c.leave[64 - n] = static_cast<uint8_t>(SourceOfF(m <= 32 ? m : m - 32));
+    if (m <= 32) c.fromR16 |= uint64_t{1} << (64 - n);
+  }
   // Key bit k (1-based) of the key word is bit 64 - k. Subkey bit n + 1
   // (0-based n) goes to bit 56 - 8 * (n / 6) + 5 - n % 6 of its word.
   for (int r = 0; r < 16; ++r) {
@@ -234,32 +247,35 @@ inline void Rounds(Halves &h, const Keys &keys, const Tables &t) {
   h.r = l16;
 }
 
-// A word L:R after IP into the S domain: the two halves' bits as masks.
-inline void Enter(uint64_t word, uint64_t &left, uint64_t &right) {
-  const __m512i w = _mm512_set1_epi64(static_cast<long long>(word));
+// A block word into the S domain, IP included: the halves' bits as masks.
+inline void Enter(uint64_t block, uint64_t &left, uint64_t &right) {
+  const __m512i w = _mm512_set1_epi64(static_cast<long long>(block));
   left = _mm512_mask_bitshuffle_epi64_mask(kConst.entered, w, Load64(kConst.enterLeft));
   right = _mm512_mask_bitshuffle_epi64_mask(kConst.entered, w, Load64(kConst.enterRight));
 }
 
-// Lane `n` of the halves back to L:R (before IP^-1).
+// Lane `n` of the halves (R16 in `l`, L16 in `r`, as the rounds leave
+// them) back to a block word, IP^-1 included.
 template <int N>
 inline uint64_t Leave(const Halves &h) {
-  const __m512i r = _mm512_maskz_broadcastq_epi64(0xFF, N == 0 ? h.r : _mm_unpackhi_epi64(h.r, h.r));
-  const __m512i both = _mm512_mask_broadcastq_epi64(r, 0xF0, N == 0 ? h.l : _mm_unpackhi_epi64(h.l, h.l));
-  return _mm512_bitshuffle_epi64_mask(both, Load64(kConst.leave));
+  const __m512i r16 = _mm512_maskz_broadcastq_epi64(0xFF, N == 0 ? h.l : _mm_unpackhi_epi64(h.l, h.l));
+  const __m512i l16 = _mm512_maskz_broadcastq_epi64(0xFF, N == 0 ? h.r : _mm_unpackhi_epi64(h.r, h.r));
+  const __m512i control = Load64(kConst.leave);
+  return _mm512_mask_bitshuffle_epi64_mask(kConst.fromR16, r16, control) |
+         _mm512_mask_bitshuffle_epi64_mask(~kConst.fromR16, l16, control);
 }
 
 // One block, in both lanes.
 inline Halves EnterOne(uint64_t block) {
   uint64_t l, r;
-  Enter(serial::InitialPermutation(block), l, r);
+  Enter(block, l, r);
   return {_mm_set1_epi64x(static_cast<long long>(l)), _mm_set1_epi64x(static_cast<long long>(r))};
 }
 
 inline Halves EnterTwo(uint64_t first, uint64_t second) {
   uint64_t l0, r0, l1, r1;
-  Enter(serial::InitialPermutation(first), l0, r0);
-  Enter(serial::InitialPermutation(second), l1, r1);
+  Enter(first, l0, r0);
+  Enter(second, l1, r1);
   return {_mm_set_epi64x(static_cast<long long>(l1), static_cast<long long>(l0)),
           _mm_set_epi64x(static_cast<long long>(r1), static_cast<long long>(r0))};
 }
@@ -278,7 +294,7 @@ uint64_t Crypt(const DesSchedule &schedule, uint64_t block, bool decrypt) {
     Rounds<true, true>(h, keys, t);
   else
     Rounds<false, true>(h, keys, t);
-  return serial::FinalPermutation(Leave<0>(h));
+  return Leave<0>(h);
 }
 
 // Encrypt outer, decrypt middle, encrypt outer, or its inverse. The round
@@ -311,7 +327,7 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
     h.r = _mm_xor_si128(h.r, next.r);
     if (i + 1 < blocks) next = EnterOne(LoadBlock(in + 8 * (i + 1)));
     TripleRounds<false, true>(h, schedule, t);
-    StoreBlock(serial::FinalPermutation(Leave<0>(h)), out + 8 * i);
+    StoreBlock(Leave<0>(h), out + 8 * i);
   }
   chain = LoadBlock(out + 8 * (blocks - 1));
 }
@@ -342,8 +358,8 @@ void CbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
       std::swap(h0.l, h0.r);
       std::swap(h1.l, h1.r);
     }
-    const uint64_t p[4] = {serial::FinalPermutation(Leave<0>(h0)), serial::FinalPermutation(Leave<1>(h0)),
-                           serial::FinalPermutation(Leave<0>(h1)), serial::FinalPermutation(Leave<1>(h1))};
+    const uint64_t p[4] = {Leave<0>(h0), Leave<1>(h0),
+                           Leave<0>(h1), Leave<1>(h1)};
     for (int n = 0; n < 4; ++n) StoreBlock(p[n] ^ (n == 0 ? chain : c[n - 1]), out + 8 * (i + n));
     chain = c[3];
   }
@@ -353,8 +369,8 @@ void CbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
     const uint64_t c1 = two ? LoadBlock(in + 8 * (i + 1)) : 0;
     Halves h = EnterTwo(c0, c1);
     TripleRounds<true, false>(h, schedule, t);
-    StoreBlock(serial::FinalPermutation(Leave<0>(h)) ^ chain, out + 8 * i);
-    if (two) StoreBlock(serial::FinalPermutation(Leave<1>(h)) ^ c0, out + 8 * (i + 1));
+    StoreBlock(Leave<0>(h) ^ chain, out + 8 * i);
+    if (two) StoreBlock(Leave<1>(h) ^ c0, out + 8 * (i + 1));
     chain = two ? c1 : c0;
   }
 }
