@@ -358,8 +358,7 @@ void CbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
       std::swap(h0.l, h0.r);
       std::swap(h1.l, h1.r);
     }
-    const uint64_t p[4] = {Leave<0>(h0), Leave<1>(h0),
-                           Leave<0>(h1), Leave<1>(h1)};
+    const uint64_t p[4] = {Leave<0>(h0), Leave<1>(h0), Leave<0>(h1), Leave<1>(h1)};
     for (int n = 0; n < 4; ++n) StoreBlock(p[n] ^ (n == 0 ? chain : c[n - 1]), out + 8 * (i + n));
     chain = c[3];
   }
