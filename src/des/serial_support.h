@@ -3,27 +3,13 @@
 // tables that the engines build their constant data from.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "des/des_tables.h"
 #include "des/triple_des.h"
 
 namespace compatcrypt::des::serial {
-
-inline uint64_t LoadWord(const uint8_t *p) {
-  uint64_t x;
-  std::memcpy(&x, p, 8);
-  if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
-  return x;
-}
-
-inline void StoreWord(uint64_t x, uint8_t *p) {
-  if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
-  std::memcpy(p, &x, 8);
-}
 
 // Exchanges the bits of `a` selected by `mask` << `shift` with the bits of
 // `b` selected by `mask`.
