@@ -34,13 +34,14 @@ struct Gates {
     return _mm256_slli_epi64(a, S);
   }
   static V Constant(uint64_t c) { return _mm256_set1_epi64x(static_cast<long long>(c)); }
+  static V Load(const unsigned char *p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)); }
   static V XorMask(V a, uint32_t mask) { return Xor(a, _mm256_set1_epi32(static_cast<int>(mask))); }
 };
 
 template <bool Decrypt>
-void Crypt(const BitsliceKeys &keys, uint64_t *blocks) {
+void Crypt(const BitsliceKeys &keys, const unsigned char *in, uint64_t *blocks) {
   __m256i scratch[64];
-  bitslice::CryptPass<false, Gates, __m256i, Decrypt>(keys, reinterpret_cast<__m256i *>(blocks), scratch);
+  bitslice::CryptPass<false, Gates, __m256i, Decrypt>(keys, in, reinterpret_cast<__m256i *>(blocks), scratch);
   SecureWipe(scratch);
 }
 

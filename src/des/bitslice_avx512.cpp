@@ -38,6 +38,7 @@ struct Gates {
     return _mm512_slli_epi64(a, S);
   }
   static V Constant(uint64_t c) { return _mm512_set1_epi64(static_cast<long long>(c)); }
+  static V Load(const unsigned char *p) { return _mm512_loadu_si512(p); }
   // XOR in 32-bit elements, so that the mask's broadcast folds into the
   // instruction as a memory operand ({1to16}).
   static V XorMask(V a, uint32_t mask) {
@@ -46,9 +47,9 @@ struct Gates {
 };
 
 template <bool Decrypt>
-void Crypt(const BitsliceKeys &keys, uint64_t *blocks) {
+void Crypt(const BitsliceKeys &keys, const unsigned char *in, uint64_t *blocks) {
   __m512i scratch[64];
-  bitslice::CryptPass<true, Gates, __m512i, Decrypt>(keys, reinterpret_cast<__m512i *>(blocks), scratch);
+  bitslice::CryptPass<true, Gates, __m512i, Decrypt>(keys, in, reinterpret_cast<__m512i *>(blocks), scratch);
   SecureWipe(scratch);
 }
 

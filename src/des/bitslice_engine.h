@@ -33,11 +33,12 @@ inline constexpr std::size_t kBitslicePassStackBytes = 8 * 1024;
 struct BitsliceDesEngine {
   const char *name;
   std::size_t lanes;  // blocks a pass takes; a partly filled pass costs a full one
-  // Two-key triple DES on `lanes` independent 8-byte blocks copied into
-  // `blocks` as they lie in memory (64-byte aligned), in place: encrypt
-  // outer, decrypt middle, encrypt outer, or its inverse.
-  void (*encrypt)(const BitsliceKeys &keys, uint64_t *blocks);
-  void (*decrypt)(const BitsliceKeys &keys, uint64_t *blocks);
+  // Two-key triple DES on `lanes` independent 8-byte blocks read from `in`
+  // as they lie in memory (any alignment; `in` may be `blocks`), the
+  // results written to `blocks` (64-byte aligned): encrypt outer, decrypt
+  // middle, encrypt outer, or its inverse.
+  void (*encrypt)(const BitsliceKeys &keys, const unsigned char *in, uint64_t *blocks);
+  void (*decrypt)(const BitsliceKeys &keys, const unsigned char *in, uint64_t *blocks);
 };
 
 extern const BitsliceDesEngine kBitslicePortable;  // 64-bit words

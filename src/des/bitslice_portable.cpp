@@ -1,5 +1,7 @@
 // The bitsliced engine on 64-bit general registers: 64 blocks a pass, two-
 // input gates. Runs everywhere.
+#include <cstring>
+
 #include "des/bitslice_rounds.h"
 #include "support/secure_wipe.h"
 
@@ -31,15 +33,20 @@ struct Gates {
     return a << S;
   }
   static V Constant(uint64_t c) { return c; }
+  static V Load(const unsigned char *p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
   static V XorMask(V a, uint32_t mask) {
     return a ^ static_cast<V>(static_cast<int64_t>(static_cast<int32_t>(mask)));
   }
 };
 
 template <bool Decrypt>
-void Crypt(const BitsliceKeys &keys, uint64_t *blocks) {
+void Crypt(const BitsliceKeys &keys, const unsigned char *in, uint64_t *blocks) {
   uint64_t scratch[64];
-  bitslice::CryptPass<false, Gates, uint64_t, Decrypt>(keys, blocks, scratch);
+  bitslice::CryptPass<false, Gates, uint64_t, Decrypt>(keys, in, blocks, scratch);
   SecureWipe(scratch);
 }
 

@@ -15,6 +15,7 @@
 //   XorAnd(a, b, m) = (a ^ b) & m, Shr<s>, Shl<s> in 64-bit lanes
 //   Constant(uint64_t) in every lane, XorMask(a, mask): a XOR the 32-bit
 //   mask (all ones or all zeros) in every element
+//   Load(p): a word from memory at any alignment
 #pragma once
 
 #include <array>
@@ -77,16 +78,17 @@ inline void Exchange(V (&r)[8], uint64_t maskBits) {
 // each run of eight; so each set of eight is loaded once for three steps
 // and stored once, two sweeps over the words in all.
 //
-// Word j is read from in[Order[j]] (a renaming, such as IP^-1 on the
-// planes); the first sweep writes to `mid`, the second to `out`. `out` may
-// be `in`; `mid` may be `in` only where Order leaves every word in place.
+// Word j is read from word Order[j] of `in` (a renaming, such as IP^-1 on
+// the planes; `in` need not be aligned); the first sweep writes to `mid`,
+// the second to `out`. `out` may be `in`; `mid` may be `in` only where
+// Order leaves every word in place.
 template <class G, class V, const std::array<uint8_t, 64> &Order>
-inline void Transpose(const V *in, V *mid, V *out) {
+inline void Transpose(const unsigned char *in, V *mid, V *out) {
   constexpr uint64_t kMasks[6] = {0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull,
                                   0x0F0F0F0F0F0F0F0Full, 0x3333333333333333ull, 0x5555555555555555ull};
   for (int i = 0; i < 8; ++i) {
     V r[8];
-    for (int j = 0; j < 8; ++j) r[j] = in[Order[i + 8 * j]];
+    for (int j = 0; j < 8; ++j) r[j] = G::Load(in + sizeof(V) * Order[i + 8 * j]);
     Exchange<G, V, 32, 4>(r, kMasks[0]);
     Exchange<G, V, 16, 2>(r, kMasks[1]);
     Exchange<G, V, 8, 1>(r, kMasks[2]);
@@ -187,13 +189,14 @@ inline void TripleDes(V *p, const BitsliceKeys &keys) {
   DesRounds<Lut3, G, V, true, Decrypt>(p, keys.mask[0]);
 }
 
-// A whole pass on `blocks` (64 words of V as they lie in memory), in place;
-// IP^-1 is the order in which the transpose back reads the planes.
+// A whole pass: 64 words of V as they lie in memory, read from `in` (any
+// alignment; it may be `blocks`) and written to `blocks`. IP^-1 is the
+// order in which the transpose back reads the planes.
 template <bool Lut3, class G, class V, bool Decrypt>
-inline void CryptPass(const BitsliceKeys &keys, V *blocks, V *scratch) {
-  Transpose<G, V, kInPlace>(blocks, blocks, blocks);
+inline void CryptPass(const BitsliceKeys &keys, const unsigned char *in, V *blocks, V *scratch) {
+  Transpose<G, V, kInPlace>(in, blocks, blocks);
   TripleDes<Lut3, G, V, Decrypt>(blocks, keys);
-  Transpose<G, V, kGather>(blocks, scratch, blocks);
+  Transpose<G, V, kGather>(reinterpret_cast<const unsigned char *>(blocks), scratch, blocks);
 }
 
 }  // namespace compatcrypt::des::bitslice

@@ -94,7 +94,7 @@ struct EncodeGroup {
         const BatchBuffer &b = *group.member[g];
         if (b.size / kBlock > j) pass[g] = LoadRaw(b.in + kBlock * j) ^ group.chain[g];
       }
-      engine.encrypt(masks, pass);
+      engine.encrypt(masks, reinterpret_cast<const unsigned char *>(pass), pass);
       for (std::size_t g = 0; g < group.count; ++g) {
         const BatchBuffer &b = *group.member[g];
         if (b.size / kBlock <= j) continue;
@@ -164,7 +164,7 @@ struct EncodeGroup {
         serial.cbcDecrypt(keys, chain, run.buffer->in + at, run.count, run.buffer->out + at);
       }
     } else {
-      engine.decrypt(masks, pass);
+      engine.decrypt(masks, reinterpret_cast<const unsigned char *>(pass), pass);
       for (std::size_t r = 0; r < runCount; ++r) {
         const Run &run = runs[r];
         uint8_t *out = run.buffer->out + kBlock * run.first;

@@ -34,8 +34,14 @@ constexpr std::size_t kPassesFrameBytes = 12 * 1024;
   while (blocks >= crossover && blocks != 0) {
     const BitsliceDesEngine &engine = BitsliceEngineFor(blocks);
     const std::size_t n = std::min(blocks, engine.lanes);
-    std::memcpy(pass, in, n * kBlock);
-    engine.decrypt(masks, pass);
+    // A whole pass is read where it lies; a part pass is copied into the
+    // pass first, as the engine reads all its lanes.
+    const unsigned char *source = in;
+    if (n < engine.lanes) {
+      std::memcpy(pass, in, n * kBlock);
+      source = reinterpret_cast<const unsigned char *>(pass);
+    }
+    engine.decrypt(masks, source, pass);
     // Plain block i is the decryption XOR cipher block i - 1. `out` may
     // trail `in` by up to 7 bytes, so a cipher block must be read before
     // the output over it is written. A line of eight cipher blocks is read
