@@ -4,7 +4,10 @@
 # Usage: wine-run.sh [--arch=win64|win32] [--prefix=DIR] program.exe [args...]
 # Prefix precedence: $WINE_RUN_PREFIX > --prefix=DIR > $PWD/wineprefix. A prefix has one
 # architecture for life: keep 32- and 64-bit prefixes apart.
-# Exit status and stdout/stderr of the program are passed through unchanged.
+# Exit status and stdout/stderr of the program are passed through unchanged. Where this machine
+# cannot run the program (no Wine of that width, no 32-bit programs at all, a prefix that does not
+# boot: cmake/machine-probe.sh decides), it says why on stderr and exits 77, the status the test
+# suites count as skipped. --check stops there: exit 0 if the program could run.
 # Optional env: WINE_RUN_PERSIST=<seconds> (default 120; 0 = off) keeps wineserver alive that long
 # after the last client, so later runs skip the ~0.4 s server+services start-up.
 set -e
@@ -12,19 +15,26 @@ prefix="$PWD/wineprefix"
 arch=win64
 case "$1" in --arch=*) arch="${1#--arch=}"; shift ;; esac
 case "$1" in --prefix=*) prefix="${1#--prefix=}"; shift ;; esac
+check=false
+case "${1:-}" in --check) check=true; shift ;; esac
 case "$arch" in win64 | win32) ;; *) echo "wine-run.sh: unknown --arch=$arch" >&2; exit 2 ;; esac
 [ -n "$WINE_RUN_PREFIX" ] && prefix="$WINE_RUN_PREFIX"
 case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac   # Wine wants an absolute WINEPREFIX
-[ $# -ge 1 ] || { echo "usage: $0 [--arch=win64|win32] [--prefix=DIR] program.exe [args...]" >&2; exit 2; }
+$check || [ $# -ge 1 ] || { echo "usage: $0 [--arch=win64|win32] [--prefix=DIR] [--check | program.exe [args...]]" >&2; exit 2; }
+
+# The prefix is booted here the first time, by the probe.
+lacking=$("$(dirname "$0")/machine-probe.sh" "wine${arch#win}" "$prefix") || {
+  echo "wine-run.sh: cannot run here: $lacking" >&2
+  exit 77
+}
+$check && exit 0
 
 # Debian 12: /usr/bin/wine is a shell wrapper that picks /usr/lib/wine/wine64 or, from wine32:i386,
 # the 32-bit /usr/lib/wine/wine. Call the loader of the prefix's architecture directly (no extra sh
-# fork); there is no `wine64` in PATH.
-loader=/usr/lib/wine/wine64
-[ "$arch" = win32 ] && loader=/usr/lib/wine/wine
-if [ -x "$loader" ]; then WINE=$loader; export WINELOADER=$WINE
-elif [ "$arch" = win32 ]; then echo "wine-run.sh: no 32-bit Wine ($loader; install wine32:i386)" >&2; exit 1
-else WINE=$(command -v wine64 || command -v wine); fi
+# fork); the probe has checked that it is there.
+WINE=/usr/lib/wine/wine64
+[ "$arch" = win32 ] && WINE=/usr/lib/wine/wine
+export WINELOADER=$WINE
 WINESERVER=$(command -v wineserver)
 
 unset DISPLAY WAYLAND_DISPLAY
@@ -39,21 +49,6 @@ start_server() {
   [ "$persist" = 0 ] || "$WINESERVER" -p"$persist" </dev/null >/dev/null 2>&1 || true
 }
 
-# One-time prefix creation (~4-6 s, ~700 MB), serialised so parallel `ctest -j` runs don't race.
-# Own marker file: with a persistent server, system.reg is only written when the server exits.
-marker="$prefix/.wine-run-ready"
-if [ ! -f "$marker" ]; then
-  mkdir -p "$prefix"
-  (
-    flock 9
-    if [ ! -f "$marker" ]; then
-      # 9>&-: daemons (wineserver, services.exe...) must not inherit the lock fd, else it stays held.
-      start_server 9>&-
-      "$WINE" wineboot --init </dev/null >/dev/null 2>&1 9>&- || { echo "wine-run.sh: wineboot failed ($prefix)" >&2; exit 1; }
-      touch "$marker"
-    fi
-  ) 9>"$prefix/.wine-run.lock"
-fi
 start_server
 
 # The first program a new server runs starts Wine's background services
