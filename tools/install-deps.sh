@@ -29,5 +29,9 @@ export DEBIAN_FRONTEND=noninteractive
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror that answers slowly or drops a connection is retried, and a
+# package manager busy elsewhere (unattended upgrades at boot) is waited for
+# rather than taken as a failure.
+apt=(apt-get -o Acquire::Retries=5 -o Acquire::http::Timeout=60 -o DPkg::Lock::Timeout=600)
+"${apt[@]}" update -qq
+"${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
