@@ -30,11 +30,17 @@ sigset_t HandledSignals() {
   return set;
 }
 
+// SA_RESTART: a stop and continue (Ctrl-Z, fg) must be invisible to the
+// work, as it is to a program without handlers. Without it, every read,
+// write and open the handler interrupts (a blocked write into a pipe, a
+// FIFO waiting for its writer, getc on a check list) fails with EINTR,
+// and stdio reports that as a write or read error.
 void Install(int signal, void (*handler)(int)) {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = handler;
   action.sa_mask = HandledSignals();
+  action.sa_flags = SA_RESTART;
   sigaction(signal, &action, nullptr);
 }
 

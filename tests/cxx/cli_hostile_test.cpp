@@ -1,0 +1,267 @@
+// The tool under hostile use: stopped and continued from outside while it
+// waits on a pipe or a FIFO, key and password files without a line end or
+// without an end at all, a key and the data both on standard input, and
+// file names that would drive the terminal from an error message.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli_fixture.h"
+
+namespace compatcrypt::test {
+namespace {
+
+constexpr const char *kKey = "0123456789abcdeffedcba9876543210";
+
+// The tool started with the given descriptors as 0 and 1 (-1: /dev/null and
+// the capture file), not waited for.
+class CliHostileTest : public CliTest {
+ protected:
+  pid_t Start(const std::vector<std::string> &args, int in, int out) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (in >= 0)
+      posix_spawn_file_actions_adddup2(&actions, in, 0);
+    else
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const std::string captured = (root_ / "capture" / "out").string();
+    if (out >= 0)
+      posix_spawn_file_actions_adddup2(&actions, out, 1);
+    else
+      posix_spawn_file_actions_addopen(&actions, 1, captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string errors = (root_ / "capture" / "err").string();
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> all{COMPATCRYPT_CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    // The tool gets SIGPIPE's default effect, whatever the test does with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, COMPATCRYPT_CLI, &actions, &attributes, argv.data(), environ), 0);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  // Waits for the tool; its exit status and stderr.
+  Outcome Finish(pid_t pid) {
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    Outcome run;
+    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+    run.out = ReadText(root_ / "capture" / "out");
+    run.err = ReadText(root_ / "capture" / "err");
+    return run;
+  }
+};
+
+// Ctrl-Z and fg, as a shell sends them to a job: SIGTSTP, then SIGCONT.
+void StopAndContinue(pid_t pid) {
+  kill(pid, SIGTSTP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  kill(pid, SIGCONT);
+}
+
+// Stopped and continued over and over while its writes block on a pipe that
+// is read slowly: every line arrives, and the run succeeds.
+TEST_F(CliHostileTest, StopsWhileWritingToAPipeLoseNoOutput) {
+  std::vector<std::string> args{"digest", "-j1", "--"};
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name = At("file-" + std::to_string(i));
+    Write("file-" + std::to_string(i), std::to_string(i));
+    args.push_back(name);
+    expected += FileDigestHex(name) + "  " + name + "\n";
+  }
+  int pipe[2];
+  ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
+  const pid_t pid = Start(args, -1, pipe[1]);
+  close(pipe[1]);
+  // Read a little at a time, so that the tool waits on a full pipe
+  // whenever it is stopped.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::string got;
+  char buffer[1024];
+  for (;;) {
+    StopAndContinue(pid);
+    const ssize_t n = read(pipe[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipe[0]);
+  const Outcome run = Finish(pid);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+}
+
+// Stopped and continued while reading a check list from a pipe that the
+// test fills a line at a time: every line is checked.
+TEST_F(CliHostileTest, StopsWhileReadingACheckListLoseNoLines) {
+  std::string list;
+  for (int i = 0; i < 200; ++i) {
+    const std::string name = Write("file-" + std::to_string(i), std::to_string(i));
+    list += FileDigestHex(name) + "  " + name + "\n";
+  }
+  int pipe[2];
+  ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
+  const pid_t pid = Start({"digest", "-c", "--quiet"}, pipe[0], -1);
+  close(pipe[0]);
+  // A tool that stops reading early is a failed write here, not a signal.
+  signal(SIGPIPE, SIG_IGN);
+  for (std::size_t at = 0; at < list.size();) {
+    const std::size_t end = list.find('\n', at) + 1;
+    if (write(pipe[1], list.data() + at, end - at) != static_cast<ssize_t>(end - at)) break;
+    at = end;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    StopAndContinue(pid);
+  }
+  close(pipe[1]);
+  signal(SIGPIPE, SIG_DFL);
+  const Outcome run = Finish(pid);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+}
+
+// Stopped and continued while it waits for a FIFO's writer: the open goes
+// on waiting, and the data that comes is encoded.
+TEST_F(CliHostileTest, StopsWhileAFifoWaitsForItsWriter) {
+  const std::string fifo = At("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const pid_t pid = Start({"encode", "--key", kKey, "-i", fifo, "-o", At("out")}, -1, -1);
+  for (int i = 0; i < 20; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    StopAndContinue(pid);
+  }
+  // The writer's end opens once the tool holds the reading end; a tool that
+  // gave up has none, and the test does not wait for it forever.
+  int writer = -1;
+  for (int tries = 0; writer < 0 && tries < 5000; ++tries) {
+    writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const std::string plain(1000, 'p');
+  if (writer >= 0) {
+    fcntl(writer, F_SETFL, 0);
+    EXPECT_EQ(write(writer, plain.data(), plain.size()), static_cast<ssize_t>(plain.size()));
+    close(writer);
+  } else {
+    ADD_FAILURE() << "the tool does not read the FIFO";
+  }
+  const Outcome run = Finish(pid);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Bytes expected = CEncode(AsByteVector(plain), compatcrypt::Key::from_hex(kKey).bytes());
+  EXPECT_EQ(ToHex(Read("out")), ToHex(expected));
+}
+
+// Key and password files are read no further than a key line or the
+// longest password: a file without a line end, however long, and one
+// without an end are refused at once, without the memory to hold them.
+TEST_F(CliHostileTest, KeyAndPasswordFilesAreReadWithinABound) {
+  const std::string data = Write("data", "some data");
+  const std::string longLine = Write("long", std::string(64 << 20, 'a'));
+  const std::string longPassword = Write("password", std::string(4097, 'p') + "\n");
+  const std::string longestPassword = Write("longest", std::string(4096, 'p') + "\r\n");
+  const std::string keyWithCrLf = Write("key", std::string(kKey) + "\r\nsecond line\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char *message;
+  } cases[] = {
+      {{"--key-file", longLine}, 1, "the key line is longer than 32 bytes"},
+      {{"--key-file", "/dev/zero"}, 1, "the key line is longer than 32 bytes"},
+      {{"--password-file", longLine}, 1, "the password is longer than 4096 bytes"},
+      {{"--password-file", "/dev/zero"}, 1, "the password is longer than 4096 bytes"},
+      {{"--password-file", longPassword}, 1, "the password is longer than 4096 bytes"},
+      {{"--password-file", longestPassword}, 0, ""},
+      {{"--key-file", keyWithCrLf}, 0, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    std::vector<std::string> args{"encode", "-i", data};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome run = Tool(args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (c.status != 0) {
+      EXPECT_THAT(run.err, HasSubstr(c.message));
+    }
+  }
+}
+
+// A key or password file that is standard input while the data is too
+// ("-", /dev/stdin, /dev/fd/0) is refused before anything is read; with the
+// data from a file, a key on standard input is read.
+TEST_F(CliHostileTest, AKeyAndTheDataCannotShareStandardInput) {
+  const std::string keyThenData = Write("both", std::string(kKey) + "\n" + std::string(1000, 'd'));
+  for (const char *option : {"--key-file", "--password-file"}) {
+    for (const char *name : {"-", "/dev/stdin", "/dev/fd/0"}) {
+      SCOPED_TRACE(std::string(option) + " " + name);
+      const Outcome run = Tool(Spawn{.args = {"encode", option, name}, .stdinPath = keyThenData});
+      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.out, "");
+      EXPECT_THAT(run.err, HasSubstr(std::string(option) + ": names standard input"));
+    }
+  }
+  // The same through a pipe, the way `{ echo KEY; cat data; } | ...` runs.
+  int pipe[2];
+  ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
+  const pid_t pid = Start({"encode", "--key-file", "/dev/stdin"}, pipe[0], -1);
+  close(pipe[0]);
+  const std::string both = ReadText(keyThenData);
+  EXPECT_EQ(write(pipe[1], both.data(), both.size()), static_cast<ssize_t>(both.size()));
+  close(pipe[1]);
+  const Outcome piped = Finish(pid);
+  EXPECT_EQ(piped.status, 2);
+  EXPECT_EQ(piped.out, "");
+
+  const std::string data = Write("data", std::string(1000, 'd'));
+  const Outcome fromFile =
+      Tool(Spawn{.args = {"encode", "--key-file", "-", "-i", data}, .stdinPath = keyThenData});
+  EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+  EXPECT_EQ(ToHex(AsByteVector(fromFile.out)),
+            ToHex(CEncode(AsByteVector(std::string(1000, 'd')), compatcrypt::Key::from_hex(kKey).bytes())));
+}
+
+// Names in error messages reach the terminal as text: a name with escape
+// sequences, a carriage return or a newline is quoted with those escaped,
+// so it cannot set the window title, rewrite the line or split the message.
+TEST_F(CliHostileTest, NamesInMessagesCannotDriveTheTerminal) {
+  const struct {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"evil\033]0;owned\007\033[2K\rreport.pdf", "'evil\\x1b]0;owned\\x07\\x1b[2K\\rreport.pdf'"},
+      {"two\nlines", "'two\\nlines'"},
+      {"back\\slash", "'back\\\\slash'"},
+      {"it's plain", "it's plain"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.shown);
+    const Outcome missing = Tool({"digest", "--", c.name});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "compatcrypt: " + c.shown + ": No such file or directory\n");
+    // The same name in a check list: the message names it quoted.
+    const std::string list = Write(
+        "list", std::string(40, '0') + "  " + (c.name.find('\n') == std::string::npos ? c.name : "x") + "\n");
+    const Outcome checked = Tool({"digest", "-c", list});
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_EQ(checked.err.find('\033'), std::string::npos);
+    EXPECT_EQ(checked.err.find('\r'), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace compatcrypt::test
