@@ -116,9 +116,17 @@ TEST_F(CliParallelTest, ManyFilesPrintAsOnOneThread) {
         case Arg::kStdinAtEnd:
           out += DigestLine(EmptyHex(), arg.name, tag);
           break;
-        case Arg::kMissing:
-          err += "compatcrypt: " + arg.name + ": No such file or directory\n";
+        case Arg::kMissing: {
+          // A name in a message is quoted where it holds a backslash or a
+          // control character; the one such missing name here is 123's.
+          std::string shown = arg.name;
+          if (arg.name == At("123\\back\rslash.missing")) {
+            shown = "'";
+            shown.append(At("123")).append("\\\\back\\rslash.missing'");
+          }
+          err.append("compatcrypt: ").append(shown).append(": No such file or directory\n");
           break;
+        }
         case Arg::kDirectory:
           err += "compatcrypt: " + arg.name + ": Is a directory\n";
           break;
@@ -303,10 +311,10 @@ TEST_F(CliParallelTest, JobsAreAWholeNumberFromOne) {
   }
 }
 
-// Files whose data ends before the size they report (kernel attribute
-// files) or runs past it: read in pieces, each is reported as changed, as a
-// serial read reports it.
-TEST_F(CliParallelTest, DataThatDoesNotMatchTheSizeFailsInPieces) {
+// Files of the kernel's own file systems, whose sizes say nothing of their
+// data (0 for /proc/version, a page for /sys attributes): read to their
+// end on any number of threads, and digested as FileDigest digests them.
+TEST_F(CliParallelTest, KernelFilesAreReadToTheirEnd) {
   std::vector<std::string> files;
   for (const char *path : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/devices/system/cpu/online",
                            "/sys/kernel/mm/transparent_hugepage/defrag", "/proc/version"}) {
@@ -317,11 +325,12 @@ TEST_F(CliParallelTest, DataThatDoesNotMatchTheSizeFailsInPieces) {
   }
   if (files.empty()) GTEST_SKIP() << "no file whose data and size differ";
   files.push_back(Write("fine.bin", std::string(1000, 'x')));
+  std::string lines;
+  for (const std::string &file : files) lines += DigestLine(FileDigestHex(file), file, false);
   const Outcome run = SameOnAnyThreads(files);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, DigestLine(FileDigestHex(files.back()), files.back(), false));
-  for (std::size_t i = 0; i + 1 < files.size(); ++i)
-    EXPECT_THAT(run.err, HasSubstr(files[i] + ": file changed while being read"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, lines);
+  EXPECT_EQ(run.err, "");
 }
 
 }  // namespace

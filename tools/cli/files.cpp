@@ -126,7 +126,38 @@ std::string HiddenNameBeside(const std::string &path) {
   return name;
 }
 
+// Whether the file system behind `fd` keeps the sizes of its files. The
+// kernel's own file systems make a file's data when it is read and give a
+// size of 0 or a page (/proc/cpuinfo, /sys/...): such a file is read as a
+// stream, to its end, as a pipe is, with no size to hold it to.
+bool KeepsSizes(int fd) {
+  struct statfs system;
+  if (fstatfs(fd, &system) != 0) return true;
+  switch (static_cast<unsigned long>(system.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case BPF_FS_MAGIC:
+      return false;
+    default:
+      return true;
+  }
+}
+
+bool SameTime(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
 }  // namespace
+
+bool IsStandardInputFile(const struct stat &status) {
+  struct stat input;
+  return fstat(STDIN_FILENO, &input) == 0 && input.st_dev == status.st_dev && input.st_ino == status.st_ino;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -143,8 +174,10 @@ InputFile::InputFile(const std::string &name) {
   struct stat status;
   if (fstat(fd_, &status) != 0) ThrowErrno(name_);
   if (S_ISDIR(status.st_mode)) throw Failure(name_, std::strerror(EISDIR));
-  regular_ = S_ISREG(status.st_mode);
+  standardInput_ = fd_ == STDIN_FILENO || IsStandardInputFile(status);
+  regular_ = S_ISREG(status.st_mode) && KeepsSizes(fd_);
   if (regular_) {
+    modified_ = status.st_mtim;
     // Standard input may start anywhere in its file.
     const off_t start = lseek(fd_, 0, SEEK_CUR);
     position_ = start > 0 ? static_cast<std::uint64_t>(start) : 0;
@@ -182,9 +215,16 @@ std::size_t InputFile::Read(std::span<std::byte> buffer) {
 void InputFile::CheckEnd() {
   if (!regular_) return;
   if (position_ < expectedEnd_) throw Failure(name_, kChanged);
+  CheckStatus();
+}
+
+// A write shows in the size or the modification time, whichever way it
+// went: appended, cut short, or rewritten in place at the same size.
+void InputFile::CheckStatus() const {
   struct stat status;
   if (fstat(fd_, &status) != 0) ThrowErrno(name_);
-  if (static_cast<std::uint64_t>(status.st_size) != expectedEnd_) throw Failure(name_, kChanged);
+  if (static_cast<std::uint64_t>(status.st_size) != expectedEnd_ || !SameTime(status.st_mtim, modified_))
+    throw Failure(name_, kChanged);
 }
 
 void InputFile::Skip(std::uint64_t count) {
@@ -241,9 +281,7 @@ void InputFile::CheckUnchanged() const {
     if (got != 0) throw Failure(name_, kChanged);
     break;
   }
-  struct stat status;
-  if (fstat(fd_, &status) != 0) ThrowErrno(name_);
-  if (static_cast<std::uint64_t>(status.st_size) != expectedEnd_) throw Failure(name_, kChanged);
+  CheckStatus();
 }
 
 // ---------------------------------------------------------------------------

@@ -5,9 +5,12 @@
 // holding plain data: the callers' buffers wipe themselves.
 //
 // An input that is a regular file must not change while it is read: its
-// size is taken when it is opened, and reading ends with an error if the
-// data ends early, runs past that size, or the size differs at the end.
-// Reading by position (ReadAt, then CheckUnchanged) keeps the same checks.
+// size and modification time are taken when it is opened, and reading ends
+// with an error if the data ends early, runs past that size, or the size
+// or the time differs at the end. Reading by position (ReadAt, then
+// CheckUnchanged) keeps the same checks. Files of the kernel's own file
+// systems (/proc, /sys), whose sizes say nothing of their data, are read as
+// streams to their end.
 //
 // A regular output file is written as an unnamed file in the target's
 // directory and linked into place only when it is complete and synced, so
@@ -30,6 +33,9 @@ namespace compatcrypt::cli {
 // The size of the chunks read and written: a whole number of cipher
 // blocks and of digest blocks.
 inline constexpr std::size_t kChunkSize = 64 * 1024;
+
+// Whether `status` is that of the file standard input is open on.
+bool IsStandardInputFile(const struct stat &status);
 
 class InputFile {
  public:
@@ -61,16 +67,22 @@ class InputFile {
   std::optional<std::uint64_t> Size() const { return size_; }
   // The name errors are reported under.
   const std::string &Name() const { return name_; }
+  // Whether the data is this process's standard input ("-", or its stream
+  // named again as /dev/stdin or /dev/fd/0).
+  bool IsStandardInput() const { return standardInput_; }
 
  private:
   void CheckEnd();
+  void CheckStatus() const;
 
   std::string name_;
   int fd_ = -1;
   bool owned_ = false;
   bool regular_ = false;
+  bool standardInput_ = false;
   std::uint64_t position_ = 0;     // regular files: the offset reached
   std::uint64_t expectedEnd_ = 0;  // regular files: the size at opening
+  timespec modified_{};            // regular files: the modification time at opening
   std::optional<std::uint64_t> size_;
 };
 
