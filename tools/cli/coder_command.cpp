@@ -38,11 +38,22 @@ int RunCoder(Direction direction, const CoderOptions &options) {
   // opened or asked for.
   if (options.input.empty()) throw UsageError("--input", "empty file name");
   if (options.output.empty()) throw UsageError("--output", "empty file name");
+  // "-o=out" gives the short option the value "=out": refused, rather than
+  // writing a file of that name by surprise. "./=out" names such a file.
+  for (const auto &[option, name] :
+       {std::pair{"--output", &options.output}, std::pair{"--input", &options.input}})
+    if (name->starts_with('='))
+      throw UsageError(option,
+                       "a name that starts with '=' (-o=NAME gives the name '=NAME'): write -o NAME, "
+                       "--output=NAME, or ./" +
+                           *name + " for a file so named");
   // The input first, so that a missing one is reported before a password
   // is asked for; the key before the output, so that a bad key creates
   // nothing.
   InputFile input(options.input);
-  const Key key = ResolveKey(options.key, direction == Direction::kEncode);
+  KeyOptions keyOptions = options.key;
+  keyOptions.dataFromStandardInput = input.IsStandardInput();
+  const Key key = ResolveKey(keyOptions, direction == Direction::kEncode);
   OutputFile output(options.output, options.force);
   if (direction == Direction::kEncode) {
     Encoder encoder(key);
