@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace compatcrypt::cli {
@@ -28,7 +29,16 @@ class UsageError : public Failure {
 // A failure whose cause is the current errno.
 [[noreturn]] void ThrowErrno(const std::string &subject);
 
-// Prints "compatcrypt: SUBJECT: CAUSE" to stderr.
+// Prints "compatcrypt: SUBJECT: CAUSE" to stderr, each part as Printable
+// makes it: a file name reaches the terminal as text, never as control
+// characters that would move the cursor, rewrite the line or set the
+// window title, and a newline in it cannot split the message.
 void Report(const std::string &subject, const std::string &cause);
+
+// `text` unchanged if it holds no control character or backslash;
+// otherwise in single quotes, with \\, \', \n, \r, \t and \xHH for the
+// other control characters (bytes from 0x80 on are left to the terminal's
+// encoding).
+std::string Printable(std::string_view text);
 
 }  // namespace compatcrypt::cli

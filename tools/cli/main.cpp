@@ -1,11 +1,13 @@
 // compatcrypt: digests, encoding and password keys from the command line.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -52,6 +54,61 @@ void AddKeyOptions(CLI::App &command, KeyOptions &key, bool withHex) {
                    "Accept an empty password (its key is fixed and public)");
 }
 
+constexpr const char *kCommands[] = {"digest", "encode", "decode", "keygen"};
+
+// The number of single-letter edits from `a` to `b`.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// What the parser found wrong, said without echoing any argument that may
+// be a secret: a word the parser did not expect may be the value of a
+// mistyped key or password option (--password s3cr3t, --keys HEX), so only
+// option names are shown, never values. An unknown command is named, with
+// the nearest command when one is close.
+std::string ParseFailure(const CLI::App &parsed, const CLI::Error &error) {
+  const std::vector<std::string> extras = parsed.remaining(true);
+  if (parsed.get_subcommands().empty() && !extras.empty() && !extras.front().starts_with('-')) {
+    const std::string &word = extras.front();
+    std::string message = "unknown command " + Printable("'" + word + "'");
+    std::string_view nearest;
+    std::size_t distance = 3;
+    for (const char *command : kCommands)
+      if (const std::size_t d = EditDistance(word, command); d < distance) distance = d, nearest = command;
+    if (!nearest.empty()) message += "; did you mean '" + std::string(nearest) + "'?";
+    return message + " (commands: digest, encode, decode, keygen)";
+  }
+  if (dynamic_cast<const CLI::ExtrasError *>(&error) == nullptr) return Printable(error.what());
+  std::vector<std::string> options;
+  std::size_t values = 0;
+  for (const std::string &extra : extras) {
+    if (extra.size() > 1 && extra.starts_with('-') && extra != "--")
+      options.push_back(Printable(extra.substr(0, extra.find('='))));
+    else
+      ++values;
+  }
+  std::string message;
+  for (std::size_t i = 0; i < options.size(); ++i)
+    message +=
+        (i == 0 ? (options.size() == 1 ? "unexpected option " : "unexpected options ") : ", ") + options[i];
+  if (values != 0)
+    message += (message.empty() ? "" : "; ") + std::to_string(values) +
+               (values == 1 ? " unexpected argument" : " unexpected arguments") +
+               " (not shown: it may be a key or a password)";
+  return message;
+}
+
 // Standard output is checked once at the end: a digest list that could not
 // be written is a failure.
 int FinishStandardOutput(int status) {
@@ -71,8 +128,8 @@ int main(int argc, char **argv) {
     return std::string("compatcrypt ") + COMPATCRYPT_VERSION + "\nengines: " + compatcrypt::engines();
   });
   // Every message of the tool starts with its name, the parser's too.
-  app.failure_message([](const CLI::App *, const CLI::Error &error) {
-    return std::string("compatcrypt: ") + error.what() + "\nRun 'compatcrypt --help' for usage.\n";
+  app.failure_message([](const CLI::App *parsed, const CLI::Error &error) {
+    return "compatcrypt: " + ParseFailure(*parsed, error) + "\nRun 'compatcrypt --help' for usage.\n";
   });
   app.require_subcommand(1);
   app.footer("Run 'compatcrypt COMMAND --help' for the options of a command.");
@@ -192,9 +249,9 @@ int main(int argc, char **argv) {
   } catch (const Failure &failure) {
     Report(failure.subject(), failure.what());
   } catch (const compatcrypt::Error &error) {
-    std::fprintf(stderr, "compatcrypt: %s\n", error.what());
+    std::fprintf(stderr, "compatcrypt: %s\n", Printable(error.what()).c_str());
   } catch (const std::exception &error) {
-    std::fprintf(stderr, "compatcrypt: %s\n", error.what());
+    std::fprintf(stderr, "compatcrypt: %s\n", Printable(error.what()).c_str());
   }
   return 1;
 }

@@ -1,6 +1,7 @@
 #include "password.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "failure.h"
+#include "files.h"
 #include "signals.h"
 
 namespace compatcrypt::cli {
@@ -133,17 +135,40 @@ void Hold(char *value) {
   Hide(value);
 }
 
-// Reads a file's first line without its line ending, LF or CRLF (a CR
-// without an LF after it is part of the text), from the descriptor into
-// wiped memory: no stdio buffer holds it.
-void ReadFirstLine(const std::string &path, Secret &line) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+// The longest texts read from a key or password file: a key line is its
+// 32 hex digits, a password at most a page. A line end (LF or CRLF) may
+// follow; anything longer is refused without reading on, so a file with no
+// line end (or /dev/zero) costs no more than this.
+constexpr std::size_t kKeyLineLimit = 32;
+constexpr std::size_t kPasswordLimit = 4096;
+
+// Whether `path` names this process's standard input: "-", or the file it
+// is open on (/dev/stdin, /dev/fd/0, a FIFO that is also standard input).
+bool NamesStandardInput(const std::string &path) {
+  if (path == "-") return true;
+  struct stat named;
+  return stat(path.c_str(), &named) == 0 && IsStandardInputFile(named);
+}
+
+// Reads the first line of `path` ("-": standard input) without its line
+// ending, LF or CRLF (a CR without an LF after it is part of the text), from
+// the descriptor into wiped memory: no stdio buffer holds it. Text longer
+// than `limit` is refused as `what`. A regular file is read in chunks; any
+// other (a pipe, a terminal) a byte at a time, so that nothing after the
+// line is taken from whoever reads it next.
+void ReadFirstLine(const std::string &path, std::size_t limit, const char *what, Secret &line) {
+  const bool standardInput = path == "-";
+  const int fd = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) ThrowErrno(path);
+  struct stat status;
+  const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
   char chunk[512];
   bool ended = false;
   int cause = 0;
-  while (!ended) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
+  // One byte past the limit and a CR: enough to tell a line that is too long.
+  while (!ended && line.View().size() <= limit + 1) {
+    const std::size_t room = limit + 2 - line.View().size();
+    const ssize_t got = read(fd, chunk, regular ? std::min(room, sizeof chunk) : 1);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) cause = errno;
     if (got <= 0) break;
@@ -152,9 +177,19 @@ void ReadFirstLine(const std::string &path, Secret &line) {
     ended = used < static_cast<std::size_t>(got);
   }
   secure_wipe(chunk, sizeof chunk);
-  close(fd);
+  if (!standardInput) close(fd);
   if (cause != 0) throw Failure(path, std::strerror(cause));
   if (ended && !line.View().empty() && line.View().back() == '\r') line.DropLast();
+  if (line.View().size() > limit) {
+    line.Wipe();
+    throw Failure(path, std::string(what) + " is longer than " + std::to_string(limit) + " bytes");
+  }
+}
+
+// A key or password file may not be standard input when the data is.
+void RefuseSharedInput(const KeyOptions &options, const char *option, const std::string &path) {
+  if (options.dataFromStandardInput && NamesStandardInput(path))
+    throw UsageError(option, "names standard input, which the data is read from; give the data with --input");
 }
 
 // The terminal the password is asked on: /dev/tty, so that standard input
@@ -269,7 +304,8 @@ Key KeyOf(std::string_view password, const std::string &source, const KeyOptions
 Key PasswordKeyOf(const KeyOptions &options, bool confirm, const char *sources) {
   Secret password;
   if (options.passwordFile) {
-    ReadFirstLine(*options.passwordFile, password);
+    RefuseSharedInput(options, "--password-file", *options.passwordFile);
+    ReadFirstLine(*options.passwordFile, kPasswordLimit, "the password", password);
     return KeyOf(password.View(), *options.passwordFile, options);
   }
   if (options.passwordEnv) {
@@ -313,8 +349,9 @@ Key HexKeyOf(const KeyOptions &options) {
     }
   }
   if (options.keyFile) {
+    RefuseSharedInput(options, "--key-file", *options.keyFile);
     Secret text;
-    ReadFirstLine(*options.keyFile, text);
+    ReadFirstLine(*options.keyFile, kKeyLineLimit, "the key line", text);
     return HexKey(text.View(), *options.keyFile);
   }
   const char *value = std::getenv(options.keyEnv->c_str());

@@ -18,6 +18,10 @@ struct KeyOptions {
   std::optional<std::string> passwordFile;  // --password-file
   std::optional<std::string> passwordEnv;   // --password-env
   bool allowEmptyPassword = false;          // --allow-empty-password
+  // The data is read from standard input: a key or password file may not
+  // name it too ("-", /dev/stdin, /dev/fd/0), or the key reader would take
+  // some of the data, and the data some of the key.
+  bool dataFromStandardInput = false;
 };
 
 // Takes the value of --key (as "--key HEX" or "--key=HEX", up to a "--")
