@@ -64,6 +64,10 @@ def digest_files(
     import dask
     import dask.bag
 
+    if isinstance(files_per_task, bool) or not isinstance(files_per_task, int):
+        raise TypeError("files_per_task must be an int")
+    if files_per_task < 1:
+        raise ValueError("files_per_task must be at least 1")
     names = [os.fspath(p) for p in paths]
     if not names:
         return []
@@ -86,7 +90,7 @@ def decode_series(series: dask.dataframe.Series, key: compatcrypt.Key) -> dask.d
     """A column of encoded records (bytes objects) decoded under ``key``.
 
     One ``decode_batch`` call per partition; the index, name and order stay
-    as they are, and missing values (None, NaN) stay missing. Lazy, like any
+    as they are, and missing values (None, NaN, pd.NA, NaT) stay missing. Lazy, like any
     Dask collection: ``.compute()`` it, or keep working on it.
     """
     return _code_series(series, (("decode", key),))
@@ -136,12 +140,24 @@ def _code_series_partition(part: pandas.Series, steps: _Steps) -> pandas.Series:
 
 
 def _missing(value: object) -> bool:
-    return value is None or (isinstance(value, float) and math.isnan(value))
+    """Whether a record is missing as pandas counts it (None, NaN, pd.NA,
+    NaT, ...); records are bytes-like and never are."""
+    if value is None:
+        return True
+    if isinstance(value, (bytes, bytearray, memoryview)):
+        return False
+    try:
+        import numpy
+        import pandas
+    except ImportError:
+        return isinstance(value, float) and math.isnan(value)
+    missing = pandas.isna(value)
+    return isinstance(missing, (bool, numpy.bool_)) and bool(missing)
 
 
 def _code_records(records: Iterable[Any], steps: _Steps) -> list[Any]:
     """Runs the batch calls of ``steps`` over the records that are present,
-    leaving missing ones (None, NaN) where they are."""
+    leaving missing ones (None, NaN, pd.NA, NaT) where they are."""
     values = list(records)
     present = [i for i, value in enumerate(values) if not _missing(value)]
     coded = [values[i] for i in present]

@@ -8,6 +8,7 @@ import random
 import dask.bag
 import dask.dataframe
 import distributed
+import numpy
 import pandas
 import pytest
 
@@ -89,17 +90,43 @@ def to_series(values, npartitions=7):
     return dask.dataframe.from_pandas(frame, npartitions=npartitions)["payload"]
 
 
+# Every value pandas counts as missing stays missing, in its place.
+MISSING = [None, float("nan"), pandas.NA, pandas.NaT, numpy.nan]
+
+
 def test_decode_series(client, table, clib):
     column = list(table["encoded"])
-    for i in (5, 100, 2999):
-        column[i] = None  # missing values stay missing
+    gaps = {5: 0, 100: 1, 101: 2, 1500: 3, 2999: 4}
+    for i, kind in gaps.items():
+        column[i] = MISSING[kind]
     decoded = compatcrypt.dask.decode_series(to_series(column), compatcrypt.Key(table["old"]))
     result = client.compute(decoded).result()
-    expected = [None if e is None else clib.decode(e, table["old"]) for e in column]
     assert list(result.index) == list(range(len(column)))
-    assert result.tolist() == expected
-    present = [i for i, e in enumerate(column) if e is not None]
+    for i, kind in gaps.items():
+        assert pandas.isna(result[i]), (i, result[i])
+        assert type(result[i]) is type(MISSING[kind])
+    present = [i for i in range(len(column)) if i not in gaps]
+    assert [result[i] for i in present] == [clib.decode(column[i], table["old"]) for i in present]
     assert [result[i] for i in present] == [table["plain"][i] for i in present]
+
+
+def test_missing_records_in_bags(client, table):
+    records = [table["encoded"][0], *MISSING, table["encoded"][1]]
+    decoded = client.compute(
+        compatcrypt.dask.decode_bag(dask.bag.from_sequence(records, npartitions=2), compatcrypt.Key(table["old"])),
+        sync=True,
+    )
+    assert decoded[0] == table["plain"][0] and decoded[-1] == table["plain"][1]
+    assert all(pandas.isna(value) for value in decoded[1:-1])
+
+
+@pytest.mark.parametrize(
+    "files_per_task, error",
+    [(0, ValueError), (-3, ValueError), (1.5, TypeError), ("8", TypeError), (True, TypeError)],
+)
+def test_digest_files_refuses_bad_task_sizes(files, files_per_task, error):
+    with pytest.raises(error, match="files_per_task"):
+        compatcrypt.dask.digest_files(files[:3], files_per_task=files_per_task)
 
 
 def test_encode_and_reencode_series(client, table, clib):
