@@ -32,6 +32,51 @@ from ._compatcrypt import (
     file_digest,
 )
 
+import functools as _functools
+from . import _compatcrypt
+
+
+# A call with arguments of the wrong types is reported by the binding with
+# the values it was given ("Invoked with: b'card 4111...', '0011...'"): data,
+# keys and passwords, in a message that may reach a log. The message here
+# keeps the signatures the call takes and names only the types it got.
+def _types_only(error: TypeError, args: tuple, kwargs: dict) -> str:
+    text = str(error)
+    signatures = text.split("\n\nInvoked with", 1)[0]
+    given = ", ".join(type(a).__name__ for a in args)
+    named = ", ".join(f"{name}: {type(value).__name__}" for name, value in kwargs.items())
+    return f"{signatures}\nGiven arguments of the types ({given}{'; ' if named else ''}{named})"
+
+
+def _without_values(call):
+    @_functools.wraps(call)
+    def checked(*args, **kwargs):
+        try:
+            return call(*args, **kwargs)
+        except TypeError as error:
+            if "Invoked with" not in str(error):
+                raise
+            message = _types_only(error, args, kwargs)
+        # Raised outside the handler, so that the binding's message is not
+        # kept as this error's context either.
+        raise TypeError(message)
+
+    return checked
+
+
+for _name in ("digest", "file_digest", "encode", "decode", "encode_batch", "decode_batch", "encode_batch_flat",
+              "decode_batch_flat", "engines"):
+    globals()[_name] = _without_values(getattr(_compatcrypt, _name))
+for _class in (Key, Digest, Encoder, Decoder):
+    for _name, _member in list(vars(_class).items()):
+        if _name in ("__new__", "__class__") or not callable(getattr(_class, _name, None)):
+            continue
+        if isinstance(_member, staticmethod):
+            setattr(_class, _name, staticmethod(_without_values(_member.__func__)))
+        elif type(_member).__name__ == "instancemethod":
+            setattr(_class, _name, _without_values(_member.__func__))
+del _name, _class, _member
+
 __all__ = [
     "DIGEST_SIZE",
     "KEY_SIZE",
