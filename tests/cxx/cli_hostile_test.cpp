@@ -265,3 +265,38 @@ TEST_F(CliHostileTest, NamesInMessagesCannotDriveTheTerminal) {
 
 }  // namespace
 }  // namespace compatcrypt::test
+
+namespace compatcrypt::test {
+namespace {
+
+// Parse errors name options, never the words around them, which may be the
+// value of a mistyped secret option; an unknown command is named, with the
+// nearest command.
+TEST_F(CliHostileTest, ParseErrorsEchoNoSecret) {
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"encode", "--password", "s3cr3t"},
+       "compatcrypt: unexpected option --password; 1 unexpected argument (not shown: it may be a key or a "
+       "password)\n"},
+      {{"encode", "--keys", kKey}, "compatcrypt: unexpected option --keys; 1 unexpected argument"},
+      {{"encode", std::string("--keys=") + kKey}, "compatcrypt: unexpected option --keys\n"},
+      {{"encode", "--", "--key", kKey}, "compatcrypt: unexpected option --key; 1 unexpected argument"},
+      {{"encdoe"}, "compatcrypt: unknown command 'encdoe'; did you mean 'encode'?"},
+      {{"kegen"}, "compatcrypt: unknown command 'kegen'; did you mean 'keygen'?"},
+      {{"frobnicate"},
+       "compatcrypt: unknown command 'frobnicate' (commands: digest, encode, decode, keygen)"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const Outcome run = Tool(c.args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, testing::StartsWith(c.message));
+    EXPECT_EQ(run.err.find("s3cr3t"), std::string::npos);
+    EXPECT_EQ(run.err.find(kKey), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace compatcrypt::test
