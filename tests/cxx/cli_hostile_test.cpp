@@ -3,6 +3,7 @@
 // without an end at all, a key and the data both on standard input, and
 // file names that would drive the terminal from an error message.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -296,6 +297,55 @@ TEST_F(CliHostileTest, ParseErrorsEchoNoSecret) {
     EXPECT_EQ(run.err.find("s3cr3t"), std::string::npos);
     EXPECT_EQ(run.err.find(kKey), std::string::npos);
   }
+}
+
+}  // namespace
+}  // namespace compatcrypt::test
+
+namespace compatcrypt::test {
+namespace {
+
+// Blank lines and '#' comments in a check list are neither digest lines
+// nor malformed ones: --strict passes, as sha1sum -c --strict does; a list
+// of nothing else has no digest lines.
+TEST_F(CliHostileTest, CheckListsMayHoldBlankLinesAndComments) {
+  const std::string file = Write("data", "data");
+  std::string list = "# made today\n\n";
+  list.append(FileDigestHex(file)).append("  ").append(file).append("\r\n\r\n# end\n");
+  const std::string annotated = Write("annotated", list);
+  const Outcome strict = Tool({"digest", "-c", "--strict", "-w", annotated});
+  EXPECT_EQ(strict.status, 0) << strict.err;
+  EXPECT_EQ(strict.out, file + ": OK\n");
+  EXPECT_EQ(strict.err, "");
+  const Outcome empty = Tool({"digest", "-c", Write("comments", "# nothing\n\n")});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_THAT(empty.err, HasSubstr("no properly formatted digest lines found"));
+}
+
+// Under a low open-file limit, many jobs shrink to what the limit holds
+// instead of failing files with "Too many open files".
+TEST_F(CliHostileTest, JobsStayWithinTheOpenFileLimit) {
+  std::vector<std::string> args{"digest", "-j1024", "--"};
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    std::string base = "f";
+    base.append(std::to_string(i));
+    const std::string name = Write(base, std::string(static_cast<std::size_t>(i) * 97, 'x'));
+    args.push_back(name);
+    expected.append(FileDigestHex(name)).append("  ").append(name).append("\n");
+  }
+  // The tool inherits the limit; the test's own is put back after.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  struct rlimit low = saved;
+  low.rlim_cur = 16;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const pid_t pid = Start(args, -1, -1);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  const Outcome run = Finish(pid);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(run.out == expected);
 }
 
 }  // namespace

@@ -236,6 +236,9 @@ int Check(const std::string &list, const DigestOptions &options, DigestPipeline 
     // One carriage return before the newline is a CRLF line ending; one
     // that belongs to a name is always written escaped.
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Blank lines and comments are no digest lines, and no malformed ones
+    // either: a list may be annotated.
+    if (read == LineRead::kLine && (line.empty() || line.front() == '#')) continue;
     if (read == LineRead::kTooLong || !ParseLine(line, hex, name)) {
       entries.push_back({.kind = ListEntry::Kind::kMalformed,
                          .lineNumber = lineNumber,

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -134,8 +135,21 @@ struct DigestPipeline::Task {
   std::size_t index = 0;
 };
 
+// The most jobs the open-file limit allows. A job has one file open while it
+// reads, and may open the next while the pieces of a split file it opened
+// are still read by others: two each, beside the tool's own descriptors
+// (standard streams, a check list, the terminal). So `ulimit -n 16` and
+// -j1024 run three jobs, rather than failing files with "Too many open files".
+static unsigned JobsWithinOpenFileLimit(unsigned jobs) {
+  constexpr rlim_t kOwnDescriptors = 10;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return jobs;
+  const rlim_t room = limit.rlim_cur > kOwnDescriptors ? (limit.rlim_cur - kOwnDescriptors) / 2 : 1;
+  return static_cast<unsigned>(std::clamp<rlim_t>(room, 1, jobs));
+}
+
 DigestPipeline::DigestPipeline(unsigned jobs, std::uint64_t offset, std::uint64_t chunkSize)
-    : jobs_(std::max(jobs, 1u)),
+    : jobs_(JobsWithinOpenFileLimit(std::max(jobs, 1u))),
       offset_(offset),
       chunkSize_(chunkSize != 0 ? chunkSize : kDefaultPiece),
       window_(jobs_ > 1 ? kQueuedPerJob * jobs_ : 0) {}
