@@ -5,6 +5,10 @@
  * password) and raises an ERROR naming the argument; no message carries a
  * key, a password or data.
  */
+// clang-format off
+#include "postgres.h" /* first, as every server header needs it */
+// clang-format on
+
 #include <string.h>
 
 #include "catalog/pg_authid.h"
@@ -12,7 +16,6 @@
 #include "digest_chunks.h"
 #include "fmgr.h"
 #include "miscadmin.h"
-#include "postgres.h"
 #include "utils/acl.h"
 #include "utils/builtins.h"
 
