@@ -3,6 +3,7 @@
 # script's output must equal the expected output (known answers from
 # libcompatcrypt itself, NULLs, errors with their SQLSTATE, parallel query,
 # the aggregate, the file digest's privileges, the migrations).
+set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/pg_server.sh"
 
