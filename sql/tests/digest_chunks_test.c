@@ -3,9 +3,11 @@
  * points, and random cuts of longer data. */
 #include "digest_chunks.h"
 
+#define _GNU_SOURCE
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "compatcrypt.h"
 
@@ -37,7 +39,37 @@ static void Expect(const unsigned char *d, size_t n, const size_t *cuts, size_t 
   }
 }
 
-int main(void) {
+/* More than 2^32 bytes: the count wraps, as FileDigest's does. The file
+ * is sparse (zeros) with a tail of data, and FileDigest is the oracle. */
+static int WrapsLikeFileDigest(void) {
+  char path[] = "/tmp/compatcrypt-chunks-XXXXXX";
+  int fd = mkstemp(path);
+  if (fd < 0) return printf("wrap: cannot create a file in /tmp\n"), 1;
+  const off_t zeros = ((off_t)1 << 32) + 29;
+  static unsigned char block[1 << 20];
+  int failed = ftruncate(fd, zeros) != 0 || pwrite(fd, data, 100, zeros) != 100;
+  close(fd);
+  unsigned char want[20], got[20];
+  int32_t outLen;
+  if (!failed)
+    failed = FileDigest((const unsigned char *)path, 0, want, &outLen, COMPATCRYPT_MODE) != COMPATCRYPT_OK;
+  unlink(path);
+  if (failed) return printf("wrap: could not write or digest a sparse file of 4 GiB\n"), 1;
+  DigestChunks s;
+  DigestChunksInit(&s);
+  for (off_t left = zeros; left > 0;) {
+    size_t n = left < (off_t)sizeof block ? (size_t)left : sizeof block - 3; /* cuts off the block bounds */
+    DigestChunksUpdate(&s, block, n);
+    left -= (off_t)n;
+  }
+  DigestChunksUpdate(&s, data, 100);
+  DigestChunksFinish(&s, got);
+  int wrong = memcmp(want, got, 20) != 0;
+  printf("2^32 + 129 bytes: %s FileDigest\n", wrong ? "differs from" : "equals");
+  return wrong;
+}
+
+int main(int argc, char **argv) {
   uint32_t x = 12345;
   for (size_t i = 0; i < sizeof data; i++) {
     x = x * 1103515245u + 12345u;
@@ -70,5 +102,6 @@ int main(void) {
     checks++;
   }
   printf("%zu chunkings checked, %d failures\n", checks, failures);
+  if (argc > 1 && strcmp(argv[1], "wrap") == 0) failures += WrapsLikeFileDigest();
   return failures != 0;
 }
