@@ -103,6 +103,14 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     list(APPEND COMPATCRYPT_DEB_COMPONENTS Tool)
     list(APPEND _compatcrypt_deb_packages compatcrypt)
   endif()
+  # The database extensions (sql/): postgresql-<major>-compatcrypt, in the
+  # directories the server's pg_config names, and sqlite3-compatcrypt.
+  if(TARGET compatcrypt_pg)
+    execute_process(COMMAND ${COMPATCRYPT_PG_CONFIG} --version OUTPUT_VARIABLE _compatcrypt_pg_version)
+    string(REGEX MATCH "[0-9]+" _compatcrypt_pg_major "${_compatcrypt_pg_version}")
+    list(APPEND COMPATCRYPT_DEB_COMPONENTS PostgreSQL SQLite)
+    list(APPEND _compatcrypt_deb_packages postgresql-${_compatcrypt_pg_major}-compatcrypt sqlite3-compatcrypt)
+  endif()
 
   # The copyright file each Debian package must carry. EXCLUDE_FROM_ALL:
   # installed when a component is asked for by name, as cpack does, and
@@ -157,6 +165,22 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${_compatcrypt_runtime_package} (>= ${PROJECT_VERSION})")
   file(READ ${PROJECT_SOURCE_DIR}/packaging/tool.description CPACK_DEBIAN_TOOL_DESCRIPTION)
+
+  if(TARGET compatcrypt_pg)
+    # libcompatcrypt.so.1 is in none of the system's packages: found in the
+    # build tree by dpkg-shlibdeps, and depended on explicitly.
+    get_target_property(_compatcrypt_c_dir compatcrypt BINARY_DIR)
+    list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${_compatcrypt_c_dir})
+    set(CPACK_DEBIAN_POSTGRESQL_PACKAGE_NAME postgresql-${_compatcrypt_pg_major}-compatcrypt)
+    set(CPACK_DEBIAN_POSTGRESQL_PACKAGE_SECTION database)
+    set(CPACK_DEBIAN_POSTGRESQL_PACKAGE_DEPENDS
+        "${_compatcrypt_runtime_package} (>= ${PROJECT_VERSION}), postgresql-${_compatcrypt_pg_major}")
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/postgresql.description CPACK_DEBIAN_POSTGRESQL_DESCRIPTION)
+    set(CPACK_DEBIAN_SQLITE_PACKAGE_NAME sqlite3-compatcrypt)
+    set(CPACK_DEBIAN_SQLITE_PACKAGE_SECTION database)
+    set(CPACK_DEBIAN_SQLITE_PACKAGE_DEPENDS "${_compatcrypt_runtime_package} (>= ${PROJECT_VERSION})")
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/sqlite.description CPACK_DEBIAN_SQLITE_DESCRIPTION)
+  endif()
 endif()
 
 include(CPack)

@@ -8,7 +8,10 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
   # The Python module and its suites (pytest, Dask on a local cluster), and
   # bench/report.py --plot.
   python3-dev pybind11-dev python3-pytest python3-numpy python3-pandas python3-dask python3-distributed
-  python3-matplotlib)
+  python3-matplotlib
+  # The database extensions (sql/) and their suites: a PostgreSQL server
+  # with pgcrypto and the server headers, SQLite's shell and headers.
+  postgresql-15 postgresql-contrib postgresql-server-dev-15 sqlite3 libsqlite3-dev)
 packages+=("$@")
 
 missing=()

@@ -42,8 +42,19 @@ echo "== cpack -G DEB"
 out=$work/packages
 (cd "$build" && cpack -G DEB -B "$out") >"$work/cpack.log" 2>&1 || show_and_fail "$work/cpack.log" "cpack -G DEB"
 (cd "$out" && ls -- *.deb) >"$work/debs.list" 2>/dev/null || true
-printf '%s\n' "compatcrypt_${deb_version}_$arch.deb" "libcompatcrypt-dev_${deb_version}_$arch.deb" \
-  "${runtime}_${deb_version}_$arch.deb" | LC_ALL=C sort >"$work/debs.expected"
+# The database extensions' packages, where the build has them.
+pg_major=
+if [ "$(cache_value "$build" COMPATCRYPT_BUILD_SQL)" = ON ]; then
+  pg_libdir=$(cache_value "$build" COMPATCRYPT_PG_PKGLIBDIR)
+  pg_sharedir=$(cache_value "$build" COMPATCRYPT_PG_SHAREDIR)
+  pg_major=$("$(cache_value "$build" COMPATCRYPT_PG_CONFIG)" --version | sed 's/^[^0-9]*\([0-9]*\).*/\1/')
+fi
+{
+  printf '%s\n' "compatcrypt_${deb_version}_$arch.deb" "libcompatcrypt-dev_${deb_version}_$arch.deb" \
+    "${runtime}_${deb_version}_$arch.deb"
+  [ -z "$pg_major" ] ||
+    printf '%s\n' "postgresql-$pg_major-compatcrypt_${deb_version}_$arch.deb" "sqlite3-compatcrypt_${deb_version}_$arch.deb"
+} | LC_ALL=C sort >"$work/debs.expected"
 LC_ALL=C sort "$work/debs.list" | diff -u "$work/debs.expected" - >"$work/debs.diff" ||
   show_and_fail "$work/debs.diff" "not the expected packages (-: missing, +: not expected)"
 
@@ -142,7 +153,19 @@ check_package compatcrypt utils "usr/$bindir/compatcrypt
 usr/$mandir/man1/compatcrypt.1
 usr/$datarootdir/bash-completion/completions/compatcrypt
 usr/$datarootdir/zsh/vendor-completions/_compatcrypt"
-[ "$(LC_ALL=C sort -u "$work/summaries" | wc -l)" -eq 3 ] || fail "the packages do not have summaries of their own"
+if [ -n "$pg_major" ]; then
+  check_package "postgresql-$pg_major-compatcrypt" database "${pg_libdir#/}/compatcrypt.so
+${pg_sharedir#/}/extension/compatcrypt.control
+${pg_sharedir#/}/extension/compatcrypt--1.0.sql"
+  check_package sqlite3-compatcrypt database "usr/$libdir/sqlite3/compatcrypt.so"
+  expect_depends "postgresql-$pg_major-compatcrypt" \
+    "$(field "$out/postgresql-$pg_major-compatcrypt_${deb_version}_$arch.deb" Depends)" \
+    "$runtime (>= $version)" "postgresql-$pg_major" 'libc6 *'
+  expect_depends sqlite3-compatcrypt "$(field "$out/sqlite3-compatcrypt_${deb_version}_$arch.deb" Depends)" \
+    "$runtime (>= $version)" 'libc6 *'
+fi
+[ "$(LC_ALL=C sort -u "$work/summaries" | wc -l)" -eq "$(wc -l <"$work/debs.expected")" ] ||
+  fail "the packages do not have summaries of their own"
 
 runtime_deb=$out/${runtime}_${deb_version}_$arch.deb
 runtime_depends=$(field "$runtime_deb" Depends)

@@ -1,0 +1,25 @@
+# Whether the database extensions (sql/) are built by default: sets
+# _compatcrypt_sql_default, and _compatcrypt_sql_missing to the reason when
+# they are not.
+set(_compatcrypt_sql_default OFF)
+set(_compatcrypt_sql_missing "")
+if(NOT PROJECT_IS_TOP_LEVEL OR CMAKE_CROSSCOMPILING OR NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(_compatcrypt_sql_missing "the database extensions are built for this machine's servers only (native Linux)")
+elseif(COMPATCRYPT_SANITIZE)
+  set(_compatcrypt_sql_missing "a database server cannot load a module built with a sanitizer")
+else()
+  find_program(_compatcrypt_pg_config pg_config)
+  find_path(_compatcrypt_sqlite_ext sqlite3ext.h)
+  set(_compatcrypt_pg_server_headers "")
+  if(_compatcrypt_pg_config)
+    execute_process(COMMAND ${_compatcrypt_pg_config} --includedir-server OUTPUT_VARIABLE _compatcrypt_pg_server_headers
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  if(NOT _compatcrypt_pg_config OR NOT EXISTS "${_compatcrypt_pg_server_headers}/postgres.h")
+    set(_compatcrypt_sql_missing "no PostgreSQL server headers (pg_config; Debian: postgresql-server-dev-15)")
+  elseif(NOT _compatcrypt_sqlite_ext)
+    set(_compatcrypt_sql_missing "no sqlite3ext.h (Debian: libsqlite3-dev)")
+  else()
+    set(_compatcrypt_sql_default ON)
+  endif()
+endif()

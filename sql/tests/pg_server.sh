@@ -1,0 +1,79 @@
+# Sourced by the PostgreSQL suites: starts a PostgreSQL server of the
+# suite's own in a temporary directory (Unix socket there, no TCP) as an
+# unprivileged user, with the extension installed where pg_config says, and
+# undoes all of it on every way out. Exits 77 with the reason where the
+# machine cannot.
+#
+# In: PG_MODULE, PG_EXTENSION_FILES, LIBCOMPATCRYPT. Out: PSQL (an array:
+# psql connected as the superuser "postgres"), PG_WORK (the directory).
+set -euo pipefail
+
+skip() {
+  echo "SKIP: $*"
+  exit 77
+}
+
+pg_config=$(command -v pg_config || true)
+[ -n "$pg_config" ] || skip "no pg_config (Debian: postgresql-server-dev-15)"
+pg_bin=$("$pg_config" --bindir)
+[ -x "$pg_bin/initdb" ] && [ -x "$pg_bin/pg_ctl" ] || skip "no PostgreSQL server in $pg_bin (Debian: postgresql-15)"
+pg_lib=$("$pg_config" --pkglibdir)
+pg_ext=$("$pg_config" --sharedir)/extension
+
+# The server refuses to run as root; as root, it runs as a system user of
+# the suite's own.
+run_as=()
+if [ "$(id -u)" -eq 0 ]; then
+  if ! id compatcrypt-test >/dev/null 2>&1; then
+    useradd --system --no-create-home --shell /usr/sbin/nologin compatcrypt-test 2>/dev/null ||
+      id compatcrypt-test >/dev/null 2>&1 || skip "running as root and cannot create the user compatcrypt-test"
+  fi
+  run_as=(runuser -u compatcrypt-test --)
+fi
+# A server only loads modules from its own directories: the suite puts the
+# extension there (as the Debian package does) and takes it away again,
+# putting back whatever was there before.
+[ -w "$pg_lib" ] && [ -w "$pg_ext" ] ||
+  skip "cannot write $pg_lib and $pg_ext to install the extension for the server (run as root, or install the package)"
+
+PG_WORK=$(mktemp -d /tmp/compatcrypt-pg.XXXXXX)
+installed=()
+pg_started=0
+cleanup() {
+  if [ "$pg_started" -eq 1 ]; then
+    "${run_as[@]}" "$pg_bin/pg_ctl" -D "$PG_WORK/data" -m immediate -w stop >/dev/null 2>&1 || true
+  fi
+  for f in "${installed[@]}"; do
+    if [ -e "$f.compatcrypt-test-saved" ]; then mv -f "$f.compatcrypt-test-saved" "$f"; else rm -f "$f"; fi
+  done
+  rm -rf "$PG_WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+install_file() { # source, destination
+  if [ -e "$2" ] && [ ! -e "$2.compatcrypt-test-saved" ]; then cp -p "$2" "$2.compatcrypt-test-saved"; fi
+  installed+=("$2")
+  install -m 0644 "$1" "$2"
+}
+install_file "$PG_MODULE" "$pg_lib/compatcrypt.so"
+install_file "$PG_EXTENSION_FILES/compatcrypt.control" "$pg_ext/compatcrypt.control"
+install_file "$PG_EXTENSION_FILES/compatcrypt--1.0.sql" "$pg_ext/compatcrypt--1.0.sql"
+
+# The library the module links, readable by the server's user wherever the
+# build tree is.
+mkdir -p "$PG_WORK/lib"
+cp "$LIBCOMPATCRYPT" "$PG_WORK/lib/libcompatcrypt.so.1"
+chmod 0755 "$PG_WORK"
+chmod -R a+rX "$PG_WORK/lib"
+[ ${#run_as[@]} -eq 0 ] || chown compatcrypt-test "$PG_WORK"
+
+"${run_as[@]}" "$pg_bin/initdb" -D "$PG_WORK/data" -U postgres --auth=trust -E UTF8 --locale=C --no-sync \
+  >"$PG_WORK/initdb.log" 2>&1 || { cat "$PG_WORK/initdb.log"; exit 1; }
+pg_started=1
+LD_LIBRARY_PATH="$PG_WORK/lib" "${run_as[@]}" env LD_LIBRARY_PATH="$PG_WORK/lib" "$pg_bin/pg_ctl" -D "$PG_WORK/data" \
+  -l "$PG_WORK/server.log" -w -t 60 \
+  -o "-k $PG_WORK -c listen_addresses= -c fsync=off -c max_worker_processes=8 -c max_parallel_workers=8 ${PG_SERVER_OPTIONS:-}" \
+  start >/dev/null || { cat "$PG_WORK/server.log"; exit 1; }
+PSQL=("${run_as[@]}" "$pg_bin/psql" -X -q -h "$PG_WORK" -U postgres -d postgres -v ON_ERROR_STOP=0)
