@@ -42,7 +42,7 @@ def batch_rows(repeat, count=100_000, size=100):
     import numpy
 
     key = compatcrypt.Key(os.urandom(16))
-    encoded = compatcrypt.encode_batch(key, [os.urandom(size) for _ in range(count)])
+    encoded = compatcrypt.encode_batch([os.urandom(size) for _ in range(count)], key)
     flat = b"".join(encoded)
     offsets = numpy.arange(0, (count + 1) * size, size, dtype=numpy.int64)
     names = {
@@ -55,18 +55,18 @@ def batch_rows(repeat, count=100_000, size=100):
         "offsets": offsets,
     }
     loop = per_call("[decode(r, key) for r in encoded]", names, 1, repeat)
-    batch = per_call("decode_batch(key, encoded)", names, 1, repeat)
-    flat_batch = per_call("decode_batch_flat(key, flat, offsets)", names, 1, repeat)
+    batch = per_call("decode_batch(encoded, key)", names, 1, repeat)
+    flat_batch = per_call("decode_batch_flat(flat, offsets, key)", names, 1, repeat)
     # In place on a fresh copy of the records (made outside the timing).
     copy = "data = bytearray(flat)"
-    in_place = per_call("decode_batch_flat(key, data, offsets, out=data)", names, 1, repeat, copy)
+    in_place = per_call("decode_batch_flat(data, offsets, key, out=data)", names, 1, repeat, copy)
     # Two threads on halves of the records, in place: the call releases the
     # GIL, so the halves run side by side.
     half = count // 2
     with ThreadPoolExecutor(2) as pool:
         names.update(pool=pool, halves=(offsets[: half + 1], offsets[half:]))
         threads = per_call(
-            "list(pool.map(lambda part: decode_batch_flat(key, data, part, out=data), halves))",
+            "list(pool.map(lambda part: decode_batch_flat(data, part, key, out=data), halves))",
             names,
             1,
             repeat,

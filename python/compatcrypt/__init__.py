@@ -33,6 +33,7 @@ from ._compatcrypt import (
 )
 
 import functools as _functools
+import warnings as _warnings
 from . import _compatcrypt
 
 
@@ -64,9 +65,44 @@ def _without_values(call):
     return checked
 
 
+# Every call takes its data first and the key after them, as encode(data,
+# key) does. A batch call given a Key first, (key, buffers) or (key, data,
+# offsets, out), cannot mean anything else, since a Key is not a buffer: it
+# is served, each argument in its place, with a DeprecationWarning that
+# points at the caller's line, so that such code keeps working while it is
+# brought to the one order.
+_KEY_FIRST = {
+    "encode_batch": ("key", "buffers"),
+    "decode_batch": ("key", "buffers"),
+    "encode_batch_flat": ("key", "data", "offsets", "out"),
+    "decode_batch_flat": ("key", "data", "offsets", "out"),
+}
+
+
+def _data_first(call, key_first):
+    @_functools.wraps(call)
+    def ordered(*args, **kwargs):
+        if args and isinstance(args[0], Key) and len(args) <= len(key_first):
+            named = dict(zip(key_first, args))
+            if not named.keys() & kwargs.keys():
+                _warnings.warn(
+                    f"{call.__name__}() takes the key after the data: {call.__name__}"
+                    f"({', '.join(key_first[1:3] + key_first[:1] + key_first[3:])})",
+                    DeprecationWarning,
+                    stacklevel=3,
+                )
+                return call(**named, **kwargs)
+        return call(*args, **kwargs)
+
+    return ordered
+
+
 for _name in ("digest", "file_digest", "encode", "decode", "encode_batch", "decode_batch", "encode_batch_flat",
               "decode_batch_flat", "engines"):
-    globals()[_name] = _without_values(getattr(_compatcrypt, _name))
+    _call = getattr(_compatcrypt, _name)
+    if _name in _KEY_FIRST:
+        _call = _data_first(_call, _KEY_FIRST[_name])
+    globals()[_name] = _without_values(_call)
 for _class in (Key, Digest, Encoder, Decoder):
     for _name, _member in list(vars(_class).items()):
         if _name in ("__new__", "__class__") or not callable(getattr(_class, _name, None)):
@@ -75,7 +111,7 @@ for _class in (Key, Digest, Encoder, Decoder):
             setattr(_class, _name, staticmethod(_without_values(_member.__func__)))
         elif type(_member).__name__ == "instancemethod":
             setattr(_class, _name, _without_values(_member.__func__))
-del _name, _class, _member
+del _name, _call, _class, _member
 
 __all__ = [
     "DIGEST_SIZE",

@@ -162,7 +162,7 @@ def _code_records(records: Iterable[Any], steps: _Steps) -> list[Any]:
     present = [i for i, value in enumerate(values) if not _missing(value)]
     coded = [values[i] for i in present]
     for name, key in steps:
-        coded = _CODERS[name](key, coded)
+        coded = _CODERS[name](coded, key)
     for i, value in zip(present, coded):
         values[i] = value
     return values

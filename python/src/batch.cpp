@@ -6,7 +6,8 @@
 //                                          Arrow binary column); the result in
 //                                          the same layout, or in place
 // Either way the records run through the library's batch coder, all blocks
-// of all records together, with the GIL released.
+// of all records together, with the GIL released. As in every call of the
+// module, the data come first and the key after them.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -32,7 +33,7 @@ void CodeBatch(const Key &key, std::span<const std::span<const std::byte>> in,
 }
 
 template <Direction D>
-py::list CodeList(const Key &key, py::handle records) {
+py::list CodeList(py::handle records, const Key &key) {
   const py::object sequence = py::reinterpret_steal<py::object>(
       PySequence_Fast(records.ptr(), "buffers must be an iterable of bytes-like objects"));
   if (!sequence) throw py::error_already_set();
@@ -111,7 +112,7 @@ void CheckOffsets(const std::vector<std::int64_t> &offsets, std::size_t size) {
 }
 
 template <Direction D>
-py::object CodeFlat(const Key &key, py::handle data, py::handle offsets_object, py::handle out_object) {
+py::object CodeFlat(py::handle data, py::handle offsets_object, const Key &key, py::handle out_object) {
   const std::vector<std::int64_t> offsets = ReadOffsets(offsets_object);
   const BufferView in(data, "data");
   CheckOffsets(offsets, in.size());
@@ -159,16 +160,16 @@ py::object CodeFlat(const Key &key, py::handle data, py::handle offsets_object, 
 
 template <Direction D>
 void BindDirection(py::module_ &module, const char *list_name, const char *flat_name, const char *verb) {
-  const std::string list_doc = std::string(list_name) + "(key, buffers) -> list[bytes]\n\n" + verb +
+  const std::string list_doc = std::string(list_name) + "(buffers, key) -> list[bytes]\n\n" + verb +
                                " each bytes-like object of `buffers` (any iterable) under `key`,\n"
                                "exactly as " +
                                (D == Direction::encode ? "encode()" : "decode()") +
                                " does it alone, in one call: a list of new bytes objects in\n"
                                "the same order. The blocks of all records run through the widest\n"
                                "engine the CPU has, many at a time.";
-  module.def(list_name, &CodeList<D>, py::arg("key"), py::arg("buffers"), list_doc.c_str());
+  module.def(list_name, &CodeList<D>, py::arg("buffers"), py::arg("key"), list_doc.c_str());
   const std::string flat_doc = std::string(flat_name) +
-                               "(key, data, offsets, out=None) -> bytearray | out\n\n" + verb +
+                               "(data, offsets, key, out=None) -> bytearray | out\n\n" + verb +
                                " records laid out back to back in one buffer, as an Arrow binary column\n"
                                "holds them: record i is data[offsets[i]:offsets[i + 1]]; offsets is a\n"
                                "one-dimensional int32 or int64 array (NumPy, array.array) of n + 1\n"
@@ -177,7 +178,7 @@ void BindDirection(py::module_ &module, const char *list_name, const char *flat_
                                "after the last are copied unchanged. Written into `out` when given (a\n"
                                "writable buffer as long as data, which may be data itself for coding in\n"
                                "place) and returned; otherwise into a new bytearray.";
-  module.def(flat_name, &CodeFlat<D>, py::arg("key"), py::arg("data"), py::arg("offsets"),
+  module.def(flat_name, &CodeFlat<D>, py::arg("data"), py::arg("offsets"), py::arg("key"),
              py::arg("out") = py::none(), flat_doc.c_str());
 }
 

@@ -2,6 +2,7 @@
 offsets): every record coded exactly as the single calls code it."""
 
 import array
+import inspect
 
 import numpy as np
 import pytest
@@ -36,25 +37,25 @@ def flatten(records):
 
 @pytest.mark.parametrize("batch, single", BATCHES)
 def test_batch_is_the_single_calls(key, records, batch, single):
-    assert batch(key, records) == [single(r, key) for r in records]
+    assert batch(records, key) == [single(r, key) for r in records]
 
 
 @pytest.mark.parametrize("batch, single", BATCHES)
 def test_each_short_record_alone(key, rng, batch, single):
     for length in range(8):
         record = rng.randbytes(length)
-        assert batch(key, [record]) == [single(record, key)]
+        assert batch([record], key) == [single(record, key)]
 
 
 @pytest.mark.parametrize("batch", [compatcrypt.encode_batch, compatcrypt.decode_batch])
 def test_empty_batch(key, batch):
-    assert batch(key, []) == []
+    assert batch([], key) == []
 
 
 def test_batch_round_trip_to_a_new_key(clib, key, records, rng):
     new_key = compatcrypt.Key(rng.randbytes(16))
     encoded = [clib.encode(r, bytes(key)) for r in records]
-    moved = compatcrypt.encode_batch(new_key, compatcrypt.decode_batch(key, encoded))
+    moved = compatcrypt.encode_batch(compatcrypt.decode_batch(encoded, key), new_key)
     assert moved == [clib.encode(r, bytes(new_key)) for r in records]
 
 
@@ -62,23 +63,23 @@ def test_any_iterable_and_buffer_kinds(key, rng):
     plain = [rng.randbytes(n) for n in (0, 5, 16, 33)]
     kinds = [plain[0], bytearray(plain[1]), memoryview(plain[2]), np.frombuffer(plain[3], dtype=np.uint8)]
     expected = [compatcrypt.encode(p, key) for p in plain]
-    assert compatcrypt.encode_batch(key, kinds) == expected
-    assert compatcrypt.encode_batch(key, tuple(kinds)) == expected
-    assert compatcrypt.encode_batch(key, (k for k in kinds)) == expected
+    assert compatcrypt.encode_batch(kinds, key) == expected
+    assert compatcrypt.encode_batch(tuple(kinds), key) == expected
+    assert compatcrypt.encode_batch((k for k in kinds), key) == expected
 
 
 def test_a_record_that_is_not_bytes_is_named(key):
     with pytest.raises(TypeError, match=r"buffers\[2\]"):
-        compatcrypt.encode_batch(key, [b"a", b"b", "c"])
+        compatcrypt.encode_batch([b"a", b"b", "c"], key)
     with pytest.raises(TypeError):
-        compatcrypt.encode_batch(key, 5)
+        compatcrypt.encode_batch(5, key)
 
 
 @pytest.mark.parametrize("flat, single", FLAT)
 @pytest.mark.parametrize("offset_type", [np.int64, np.int32])
 def test_flat_is_the_single_calls(key, records, flat, single, offset_type):
     data, offsets = flatten(records)
-    out = flat(key, data, offsets.astype(offset_type))
+    out = flat(data, offsets.astype(offset_type), key)
     assert isinstance(out, bytearray) and len(out) == len(data)
     assert [bytes(out[a:b]) for a, b in zip(offsets[:-1], offsets[1:])] == [single(r, key) for r in records]
 
@@ -88,7 +89,7 @@ def test_flat_offsets_from_array_module(key, rng, flat, single):
     records = [rng.randbytes(n) for n in (3, 0, 17)]
     data = b"".join(records)
     for typecode in ("q", "i"):
-        out = flat(key, data, array.array(typecode, [0, 3, 3, 20]))
+        out = flat(data, array.array(typecode, [0, 3, 3, 20]), key)
         assert bytes(out) == b"".join(single(r, key) for r in records)
 
 
@@ -96,7 +97,7 @@ def test_flat_offsets_from_array_module(key, rng, flat, single):
 def test_flat_in_place(key, records, flat, single):
     data, offsets = flatten(records)
     for buffer in (bytearray(data), np.frombuffer(data, dtype=np.uint8).copy()):
-        assert flat(key, buffer, offsets, out=buffer) is buffer
+        assert flat(buffer, offsets, key, out=buffer) is buffer
         assert bytes(buffer) == b"".join(single(r, key) for r in records)
 
 
@@ -109,19 +110,19 @@ def test_flat_slice_of_a_larger_column(key, rng, flat, single):
     data = head + b"".join(records) + tail
     offsets = np.array([11, 20, 22, 46], dtype=np.int64)
     expected = head + b"".join(single(r, key) for r in records) + tail
-    assert bytes(flat(key, data, offsets)) == expected
+    assert bytes(flat(data, offsets, key)) == expected
     out = np.full(len(data), 0xEE, dtype=np.uint8)
-    flat(key, data, offsets, out=out)
+    flat(data, offsets, key, out=out)
     assert out.tobytes() == expected
     buffer = bytearray(data)
-    flat(key, buffer, offsets, out=buffer)
+    flat(buffer, offsets, key, out=buffer)
     assert bytes(buffer) == expected
 
 
 @pytest.mark.parametrize("flat", [compatcrypt.encode_batch_flat, compatcrypt.decode_batch_flat])
 def test_flat_with_no_records(key, flat):
-    assert flat(key, b"", np.zeros(1, dtype=np.int64)) == bytearray()
-    assert flat(key, b"abc", np.array([1], dtype=np.int32)) == bytearray(b"abc")
+    assert flat(b"", np.zeros(1, dtype=np.int64), key) == bytearray()
+    assert flat(b"abc", np.array([1], dtype=np.int32), key) == bytearray(b"abc")
 
 
 @pytest.mark.parametrize(
@@ -144,7 +145,7 @@ def test_flat_with_no_records(key, flat):
 def test_flat_unusable_arguments(key, flat, data, offsets, out, error):
     before = None if out is None else bytes(out)
     with pytest.raises(error):
-        flat(key, data, offsets, out=out)
+        flat(data, offsets, key, out=out)
     if isinstance(out, bytearray):
         assert bytes(out) == before
 
@@ -153,4 +154,77 @@ def test_flat_out_overlapping_data_is_refused(key):
     buffer = bytearray(32)
     view = memoryview(buffer)
     with pytest.raises(ValueError, match="apart"):
-        compatcrypt.encode_batch_flat(key, view[:16], np.array([0, 16]), out=view[8:24])
+        compatcrypt.encode_batch_flat(view[:16], np.array([0, 16]), key, out=view[8:24])
+
+
+def parameters(function):
+    """A public callable's parameter names, from its signature line (the
+    extension's functions carry one in their first docstring line)."""
+    try:
+        return list(inspect.signature(function).parameters)
+    except (TypeError, ValueError):
+        line = function.__doc__.splitlines()[0]
+        inside = line[line.index("(") + 1 : line.rindex(")")]
+        return [p.split(":")[0].split("=")[0].strip() for p in inside.split(",") if p.strip()]
+
+
+def public_callables():
+    import compatcrypt.dask
+
+    for module in (compatcrypt, compatcrypt.dask):
+        for name in module.__all__:
+            value = getattr(module, name)
+            if callable(value) and not isinstance(value, type):
+                yield f"{module.__name__}.{name}", value
+
+
+def test_every_call_takes_the_data_first_and_the_key_after():
+    """A key never comes before data: only options with defaults
+    (``out``) may follow it."""
+    keyed = 0
+    for name, function in public_callables():
+        names = parameters(function)
+        keys = [i for i, p in enumerate(names) if p.endswith("key")]
+        if not keys:
+            continue
+        keyed += 1
+        data = [i for i, p in enumerate(names) if not p.endswith("key") and p != "out"]
+        assert data and max(data) < min(keys), (name, names)
+    assert keyed >= 12  # the six coding calls here and the six in compatcrypt.dask
+
+
+KEY_FIRST = [
+    (compatcrypt.encode_batch, lambda f, k, d, o: f(k, [d[:5], d])),
+    (compatcrypt.decode_batch, lambda f, k, d, o: f(k, [d[:5], d])),
+    (compatcrypt.encode_batch_flat, lambda f, k, d, o: bytes(f(k, d, o))),
+    (compatcrypt.decode_batch_flat, lambda f, k, d, o: bytes(f(k, d, o, bytearray(len(d))))),
+]
+DATA_FIRST = {
+    compatcrypt.encode_batch: lambda f, k, d, o: f([d[:5], d], k),
+    compatcrypt.decode_batch: lambda f, k, d, o: f([d[:5], d], k),
+    compatcrypt.encode_batch_flat: lambda f, k, d, o: bytes(f(d, o, k)),
+    compatcrypt.decode_batch_flat: lambda f, k, d, o: bytes(f(d, o, k, bytearray(len(d)))),
+}
+
+
+@pytest.mark.parametrize("function, call", KEY_FIRST)
+def test_a_key_given_first_is_taken_as_the_key_with_a_warning(key, rng, function, call):
+    """A Key is not a buffer, so a batch call with the key first means one
+    thing: it gives the bytes of the data-first call and warns at the
+    caller's line, naming the order to write but no argument's value."""
+    data = rng.randbytes(45)
+    offsets = np.array([0, 5, 45])
+    with pytest.warns(DeprecationWarning, match="takes the key after the data") as caught:
+        result = call(function, key, data, offsets)
+    assert result == DATA_FIRST[function](function, key, data, offsets)
+    assert len(caught) == 1 and caught[0].filename == __file__
+    assert data.hex() not in str(caught[0].message) and key.hex() not in str(caught[0].message)
+
+
+def test_keywords_in_any_order(key, records):
+    expected = compatcrypt.encode_batch(records, key)
+    assert compatcrypt.encode_batch(key=key, buffers=records) == expected
+    data, offsets = flatten(records)
+    assert compatcrypt.encode_batch_flat(key=key, offsets=offsets, data=data) == b"".join(expected)
+    with pytest.raises(TypeError):  # the key twice, by place and by name
+        compatcrypt.encode_batch(key, key=key)

@@ -34,9 +34,9 @@ CALLS = {
     "decode": lambda d: compatcrypt.decode(d, KEY),
     "Encoder": lambda d: (lambda s: s.update(d) + s.finish())(compatcrypt.Encoder(KEY)),
     "Decoder": lambda d: (lambda s: s.update(d) + s.finish())(compatcrypt.Decoder(KEY)),
-    "encode_batch": lambda d: compatcrypt.encode_batch(KEY, [d])[0],
+    "encode_batch": lambda d: compatcrypt.encode_batch([d], KEY)[0],
     "decode_batch_flat": lambda d: bytes(
-        compatcrypt.decode_batch_flat(KEY, d, np.array([0, 100, len(PLAIN)]))
+        compatcrypt.decode_batch_flat(d, np.array([0, 100, len(PLAIN)]), KEY)
     ),
     "Key.from_password": lambda d: bytes(compatcrypt.Key.from_password(d)),
 }
@@ -79,7 +79,7 @@ def test_what_is_not_one_run_of_bytes_is_refused(call, data, error):
 
 def test_output_buffers_of_every_writable_kind():
     offsets = np.array([0, 100, len(PLAIN)])
-    expected = compatcrypt.encode_batch_flat(KEY, PLAIN, offsets)
+    expected = compatcrypt.encode_batch_flat(PLAIN, offsets, KEY)
     size = len(PLAIN)
     for out in (bytearray(size), np.zeros(size, dtype=np.uint8), memoryview(bytearray(size))):
-        assert bytes(compatcrypt.encode_batch_flat(KEY, PLAIN, offsets, out=out)) == expected
+        assert bytes(compatcrypt.encode_batch_flat(PLAIN, offsets, KEY, out=out)) == expected

@@ -87,7 +87,7 @@ def test_nist_two_key_ecb_vectors(data_dir):
         else:
             source, target, batch = r["CIPHERTEXT"], r["PLAINTEXT"], compatcrypt.decode_batch
         blocks = [source[i : i + 8] for i in range(0, len(source), 8)]
-        assert b"".join(batch(key, blocks)) == target
+        assert b"".join(batch(blocks, key)) == target
 
 
 @pytest.mark.parametrize("coder, one_shot", STREAMS)

@@ -25,10 +25,12 @@ CALLS = {
     "decode, key as bytes": lambda: compatcrypt.decode(SECRET, SECRET_KEY),
     "encode, keyword": lambda: compatcrypt.encode(SECRET, key=SECRET.decode()),
     "encode, one argument too many": lambda: compatcrypt.encode(SECRET, KEY, SECRET),
-    "encode_batch, swapped": lambda: compatcrypt.encode_batch([SECRET], KEY),
-    "decode_batch, key as bytes": lambda: compatcrypt.decode_batch(SECRET_KEY, [SECRET]),
-    "encode_batch_flat, key as bytes": lambda: compatcrypt.encode_batch_flat(SECRET_KEY, SECRET, [0, 24]),
-    "decode_batch_flat, swapped": lambda: compatcrypt.decode_batch_flat(SECRET, KEY, [0, 24]),
+    "encode_batch, key as hex text": lambda: compatcrypt.encode_batch([SECRET], SECRET_KEY.hex()),
+    "encode_batch, key first, records as text": lambda: compatcrypt.encode_batch(KEY, SECRET.decode()),
+    "decode_batch, key as bytes": lambda: compatcrypt.decode_batch([SECRET], SECRET_KEY),
+    "encode_batch_flat, key as bytes": lambda: compatcrypt.encode_batch_flat(SECRET, [0, 24], SECRET_KEY),
+    "decode_batch_flat, key and offsets swapped": lambda: compatcrypt.decode_batch_flat(SECRET, KEY, [0, 24]),
+    "decode_batch_flat, key first, offsets as text": lambda: compatcrypt.decode_batch_flat(KEY, SECRET, SECRET.decode()),
     "digest, text": lambda: compatcrypt.digest(SECRET.decode()),
     "digest, too many": lambda: compatcrypt.digest(SECRET, SECRET),
     "file_digest, bytes offset": lambda: compatcrypt.file_digest("/dev/null", SECRET),
@@ -55,6 +57,7 @@ def messages(error):
     return [text for e in seen for text in (str(e), repr(e))]
 
 
+@pytest.mark.filterwarnings("ignore:.*takes the key after the data:DeprecationWarning")
 @pytest.mark.parametrize("name", CALLS)
 def test_errors_show_no_argument_values(name):
     with pytest.raises((TypeError, ValueError, compatcrypt.Error)) as raised:

@@ -47,8 +47,8 @@ def test_threads_get_the_results_of_the_c_functions(clib, rng):
         for _ in range(10):
             x = inputs[i]
             out.append((compatcrypt.digest(x), compatcrypt.encode(x, key), compatcrypt.decode(x, key)))
-            assert compatcrypt.decode_batch(key, records) == expected_batch
-            flat = compatcrypt.decode_batch_flat(key, data, offsets)
+            assert compatcrypt.decode_batch(records, key) == expected_batch
+            flat = compatcrypt.decode_batch_flat(data, offsets, key)
             assert bytes(flat) == b"".join(expected_batch)
         return out
 
