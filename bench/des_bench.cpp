@@ -13,9 +13,9 @@
 #include "bench_common.h"
 #include "compatcrypt.h"
 #include "compatcrypt.hpp"
-#include "des/des_batch.h"
-#include "des/des_dispatch.h"
-#include "des/triple_des.h"
+#include "des/format/batch_codec.h"
+#include "des/dispatch/des_dispatch.h"
+#include "des/modes/triple_des.h"
 
 namespace compatcrypt::bench {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bench_common.h"
-#include "des/des_dispatch.h"
-#include "des/serial_support.h"
+#include "des/dispatch/des_dispatch.h"
+#include "des/engines/serial/serial_support.h"
 
 namespace compatcrypt::bench {
 

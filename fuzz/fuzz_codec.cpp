@@ -4,7 +4,10 @@
 // DecodeFunction, in separate buffers and in place, and EncodeStream and
 // DecodeStream fed piece by piece, in separate buffers and in place with
 // the write position trailing the read position by the held bytes, must
-// all equal the model; decoding must undo encoding. The first byte picks
+// all equal the model; decoding must undo encoding. The pieces between the
+// cut points, and the whole message after them, are also coded as one
+// batch of records, apart and in place, each record against the model of
+// it alone. The first byte picks
 // the serial engine and the bitsliced route (an engine forced onto every
 // run, the default route, or every run on the serial engine).
 #include <cstdint>
@@ -13,8 +16,10 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "des/codec_stream.h"
-#include "des/des_dispatch.h"
+#include "des/dispatch/des_dispatch.h"
+#include "des/format/batch_codec.h"
+#include "des/format/codec_stream.h"
+#include "des/modes/triple_des.h"
 #include "fuzz_input.h"
 #include "support/openssl_models.h"
 
@@ -84,6 +89,36 @@ Bytes StreamInPlace(Stream &stream, const Bytes &data, const std::vector<std::si
   return buffer;
 }
 
+// The pieces between the cuts and the whole message as a batch of records,
+// each coded by the batch coder apart and in place, against the model.
+void CheckBatch(const Bytes &message, const std::vector<std::size_t> &cuts, const Bytes &key) {
+  std::vector<Bytes> records;
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
+    records.emplace_back(message.begin() + static_cast<std::ptrdiff_t>(cuts[i]),
+                         message.begin() + static_cast<std::ptrdiff_t>(cuts[i + 1]));
+  records.push_back(message);
+  compatcrypt::des::TripleDesSchedule keys;
+  compatcrypt::des::ScheduleTripleDesKeys(key.data(), keys);
+  for (const bool encode : {true, false}) {
+    std::vector<Bytes> apart, inPlace = records;
+    std::vector<compatcrypt::des::BatchBuffer> views, inPlaceViews;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      apart.emplace_back(records[i].size());
+      views.push_back({records[i].data(), apart[i].data(), records[i].size()});
+      inPlaceViews.push_back({inPlace[i].data(), inPlace[i].data(), inPlace[i].size()});
+    }
+    const auto code = encode ? compatcrypt::des::EncodeBatch : compatcrypt::des::DecodeBatch;
+    code(keys, views);
+    code(keys, inPlaceViews);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const Bytes expected = encode ? compatcrypt::test::ModelEncode(records[i], key.data())
+                                    : compatcrypt::test::ModelDecode(records[i], key.data());
+      COMPATCRYPT_FUZZ_CHECK(apart[i] == expected);
+      COMPATCRYPT_FUZZ_CHECK(inPlace[i] == expected);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -127,5 +162,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   COMPATCRYPT_FUZZ_CHECK(StreamApart(decoder, message, cuts) == decoded);
   COMPATCRYPT_FUZZ_CHECK(StreamInPlace(decoder, message, cuts) == decoded);
   COMPATCRYPT_FUZZ_CHECK(StreamInPlace(decoder, encoded, cuts) == message);
+  CheckBatch(message, cuts, key);
   return 0;
 }

@@ -4,8 +4,8 @@
 
 #include "compatcrypt.hpp"
 #include "cxx/cxx_support.h"
-#include "des/des_batch.h"
-#include "des/triple_des.h"
+#include "des/format/batch_codec.h"
+#include "des/modes/triple_des.h"
 #include "support/secure_wipe.h"
 #include "support/stack_burn.h"
 

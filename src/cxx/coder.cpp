@@ -1,10 +1,11 @@
 // Encoding and decoding, one-shot and streaming, on the core's codec
 // streams: the same engines as EncodeFunction and DecodeFunction.
 #include <string>
+#include <type_traits>
 
 #include "compatcrypt.hpp"
 #include "cxx/cxx_support.h"
-#include "des/codec_stream.h"
+#include "des/format/codec_stream.h"
 #include "support/stack_burn.h"
 
 namespace compatcrypt::inline v1 {
@@ -12,8 +13,7 @@ namespace compatcrypt::inline v1 {
 namespace {
 
 template <Direction D>
-using Stream =
-    des::CodecStream<D == Direction::encode ? des::CodecDirection::kEncode : des::CodecDirection::kDecode>;
+using Stream = std::conditional_t<D == Direction::encode, des::EncodeStream, des::DecodeStream>;
 
 std::span<const uint8_t, kKeySize> KeyBytes(const Key &key) {
   return std::span<const uint8_t, kKeySize>(reinterpret_cast<const uint8_t *>(key.bytes().data()), kKeySize);

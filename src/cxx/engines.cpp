@@ -1,7 +1,7 @@
 #include <string>
 
 #include "compatcrypt.hpp"
-#include "des/des_dispatch.h"
+#include "des/dispatch/des_dispatch.h"
 #include "digest/digest_dispatch.h"
 
 namespace compatcrypt::inline v1 {

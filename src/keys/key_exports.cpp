@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "compatcrypt.h"
-#include "des/codec_stream.h"
+#include "des/format/codec_stream.h"
 #include "frame/frame.h"
 #include "keys/password_key.h"
 #include "support/secure_wipe.h"
@@ -29,7 +29,7 @@ extern "C" int32_t COMPATCRYPT_CALL KeyGenerating(const unsigned char *password,
 namespace {
 
 // The password is NUL-terminated. Every failure of these two is -2.
-template <des::CodecDirection Direction>
+template <typename Stream>
 int32_t CodeUnderPassword(const unsigned char *password, const unsigned char *data, int32_t dataLen,
                           unsigned char *out, uint32_t mode) {
   if (!frame::ModeAccepted(mode)) return frame::kWrongMode;
@@ -39,7 +39,7 @@ int32_t CodeUnderPassword(const unsigned char *password, const unsigned char *da
   return frame::Run(frame::kFailed, [&] {
     uint8_t key[keys::kPasswordKeyBytes];
     keys::DerivePasswordKey({password, std::strlen(reinterpret_cast<const char *>(password))}, key);
-    des::CodecStream<Direction> stream(key);
+    Stream stream(key);
     SecureWipe(key);
     const std::size_t written = stream.Update({data, static_cast<std::size_t>(dataLen)}, out);
     stream.Finish(out + written);
@@ -51,10 +51,10 @@ int32_t CodeUnderPassword(const unsigned char *password, const unsigned char *da
 
 extern "C" int32_t COMPATCRYPT_CALL EncodeKey(const unsigned char *password, const unsigned char *data,
                                               int32_t dataLen, unsigned char *out, uint32_t mode) {
-  return CodeUnderPassword<des::CodecDirection::kEncode>(password, data, dataLen, out, mode);
+  return CodeUnderPassword<des::EncodeStream>(password, data, dataLen, out, mode);
 }
 
 extern "C" int32_t COMPATCRYPT_CALL DecodeKey(const unsigned char *password, const unsigned char *data,
                                               int32_t dataLen, unsigned char *out, uint32_t mode) {
-  return CodeUnderPassword<des::CodecDirection::kDecode>(password, data, dataLen, out, mode);
+  return CodeUnderPassword<des::DecodeStream>(password, data, dataLen, out, mode);
 }

@@ -1,6 +1,6 @@
 #include "keys/password_key.h"
 
-#include "des/triple_des.h"
+#include "des/modes/triple_des.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::keys {

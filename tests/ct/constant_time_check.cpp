@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "des/des_dispatch.h"
+#include "des/dispatch/des_dispatch.h"
 #include "digest/digest_dispatch.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "des/triple_des.h"
+#include "des/modes/triple_des.h"
 #include "support/openssl_models.h"
 #include "support/test_support.h"
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "des/des_batch.h"
-#include "des/des_dispatch.h"
-#include "des/triple_des.h"
+#include "des/dispatch/des_dispatch.h"
+#include "des/format/batch_codec.h"
+#include "des/modes/triple_des.h"
 #if COMPATCRYPT_TEST_OPENSSL_MODELS
 #include "support/openssl_models.h"
 #endif

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "compatcrypt.h"
-#include "des/triple_des.h"
+#include "des/modes/triple_des.h"
 #include "support/test_support.h"
 
 namespace compatcrypt::test {

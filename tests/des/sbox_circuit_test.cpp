@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "des/des_tables.h"
-#include "des/sbox_circuits.h"
+#include "des/tables/des_tables.h"
+#include "des/tables/sbox_circuits.h"
 
 namespace compatcrypt::test {
 namespace {

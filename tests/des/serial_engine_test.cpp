@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "des/des_dispatch.h"
-#include "des/des_schedule.h"
-#include "des/des_tables.h"
+#include "des/block/des_schedule.h"
+#include "des/dispatch/des_dispatch.h"
+#include "des/tables/des_tables.h"
 #if COMPATCRYPT_TEST_OPENSSL_MODELS
 #include "support/openssl_models.h"
 #endif
@@ -28,6 +28,13 @@ namespace {
 uint64_t Word(const unsigned char *bytes) {
   uint64_t x = 0;
   for (int i = 0; i < 8; ++i) x = (x << 8) | bytes[i];
+  return x;
+}
+
+// A chain value: the block's bytes as they lie in memory.
+uint64_t ChainOf(const unsigned char *bytes) {
+  uint64_t x;
+  std::memcpy(&x, bytes, sizeof x);
   return x;
 }
 
@@ -87,7 +94,7 @@ Bytes ReferenceTripleCbc(const unsigned char *key, const unsigned char *iv, cons
   des::TripleDesSchedule schedules;
   des::kSerialPortable.schedule(des::ReadDesKey(outer), schedules.outer);
   des::kSerialPortable.schedule(des::ReadDesKey(middle), schedules.middle);
-  uint64_t chain = Word(iv);
+  uint64_t chain = ChainOf(iv);
   Bytes out(data.size());
   (decrypt ? des::kSerialPortable.cbcDecrypt : des::kSerialPortable.cbcEncrypt)(schedules, chain, data.data(),
                                                                                 data.size() / 8, out.data());
@@ -183,12 +190,12 @@ TEST_P(SerialEngine, CbcMatchesReference) {
       const Bytes data = RandomBytes(rng, 8 * blocks);
       SCOPED_TRACE(testing::Message() << blocks << " blocks, key " << ToHex(key) << ", iv " << ToHex(iv));
       for (const bool decrypt : {false, true}) {
-        uint64_t chain = Word(iv.data());
+        uint64_t chain = ChainOf(iv.data());
         const Bytes out = Cbc(key, chain, data, decrypt, 8);
         ASSERT_EQ(ToHex(out), ToHex(ReferenceTripleCbc(key.data(), iv.data(), data, decrypt))) << decrypt;
         // The chain leaves as the last cipher block.
         const Bytes &cipher = decrypt ? data : out;
-        ASSERT_EQ(chain, Word(cipher.data() + 8 * (blocks - 1))) << decrypt;
+        ASSERT_EQ(chain, ChainOf(cipher.data() + 8 * (blocks - 1))) << decrypt;
       }
     }
   }
@@ -203,7 +210,7 @@ TEST_P(SerialEngine, CbcOverwritingItsInput) {
       const Bytes iv = RandomBytes(rng, 8);
       const Bytes data = RandomBytes(rng, 8 * blocks);
       for (const bool decrypt : {false, true}) {
-        uint64_t chain = Word(iv.data());
+        uint64_t chain = ChainOf(iv.data());
         ASSERT_EQ(Cbc(key, chain, data, decrypt, lag),
                   ReferenceTripleCbc(key.data(), iv.data(), data, decrypt))
             << "lag " << lag << ", " << blocks << " blocks, decrypt " << decrypt;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "des/des_dispatch.h"
+#include "des/dispatch/des_dispatch.h"
 #include "support/test_support.h"
 
 #if defined(__GLIBC__)

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "des/des_dispatch.h"
-#include "des/triple_des.h"
+#include "des/dispatch/des_dispatch.h"
+#include "des/modes/triple_des.h"
 #include "digest/digest_dispatch.h"
 #include "keys/password_key.h"
 #include "support/stack_burn.h"

@@ -1,4 +1,4 @@
-// Writes the chosen networks as the header src/des/sbox_circuits.h.
+// Writes the chosen networks as the header src/des/tables/sbox_circuits.h.
 #pragma once
 
 #include <array>

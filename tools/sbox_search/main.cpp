@@ -1,12 +1,12 @@
 // Searches short gate networks for the eight DES S-boxes and writes them as
-// src/des/sbox_circuits.h (two-input and three-input gate sets).
+// src/des/tables/sbox_circuits.h (two-input and three-input gate sets).
 //
 // Build and run:
 //   cmake -S . -B build-sbox -G Ninja -DCMAKE_BUILD_TYPE=Release -DCOMPATCRYPT_SBOX_SEARCH=ON
 //   cmake --build build-sbox --target compatcrypt_sbox_search
 //   build-sbox/tools/sbox_search/compatcrypt_sbox_search
 // With no options it repeats the search that wrote the committed header (about
-// 40 minutes on two cores) and rewrites src/des/sbox_circuits.h. Options:
+// 40 minutes on two cores) and rewrites src/des/tables/sbox_circuits.h. Options:
 //   --restarts2 N, --restarts3 N  restarts per S-box of each search
 //   --improve N                   rounds of rebuilding each output on the others
 //   --threads N, --out FILE

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "des/des_tables.h"
+#include "des/tables/des_tables.h"
 #include "fit.h"
 
 namespace sbox_search {

@@ -10,7 +10,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "des/bitslice_rounds.h"
+#include "des/engines/bitslice/bitslice_rounds.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::des {

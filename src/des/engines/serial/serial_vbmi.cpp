@@ -29,8 +29,8 @@
 #include <array>
 #include <utility>
 
-#include "des/serial_engine.h"
-#include "des/serial_support.h"
+#include "des/engines/serial/serial_support.h"
+#include "des/engines/serial_engine.h"
 
 namespace compatcrypt::des {
 
@@ -320,7 +320,7 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
   // the rounds left is the entered form of the cipher block, and XORing
   // in the entered plain block gives the entered form of their XOR. The
   // next plain block is entered before this one's rounds, off their path.
-  Halves h = EnterOne(chain);
+  Halves h = EnterOne(SwapBlockOrder(chain));
   Halves next = EnterOne(LoadBlock(in));
   for (std::size_t i = 0; i < blocks; ++i) {
     h.l = _mm_xor_si128(h.l, next.l);
@@ -329,7 +329,7 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
     TripleRounds<false, true>(h, schedule, t);
     StoreBlock(Leave<0>(h), out + 8 * i);
   }
-  chain = LoadBlock(out + 8 * (blocks - 1));
+  chain = LoadRaw(out + 8 * (blocks - 1));
 }
 
 // Two blocks a register, two registers at once: four blocks in flight.
@@ -338,6 +338,7 @@ void CbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
                 uint8_t *out) {
   if (blocks == 0) return;
   const Tables t = LoadTables();
+  uint64_t previous = SwapBlockOrder(chain);
   std::size_t i = 0;
   for (; i + 4 <= blocks; i += 4) {
     uint64_t c[4];
@@ -359,8 +360,8 @@ void CbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
       std::swap(h1.l, h1.r);
     }
     const uint64_t p[4] = {Leave<0>(h0), Leave<1>(h0), Leave<0>(h1), Leave<1>(h1)};
-    for (int n = 0; n < 4; ++n) StoreBlock(p[n] ^ (n == 0 ? chain : c[n - 1]), out + 8 * (i + n));
-    chain = c[3];
+    for (int n = 0; n < 4; ++n) StoreBlock(p[n] ^ (n == 0 ? previous : c[n - 1]), out + 8 * (i + n));
+    previous = c[3];
   }
   for (; i < blocks; i += 2) {
     const bool two = i + 2 <= blocks;
@@ -368,10 +369,11 @@ void CbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
     const uint64_t c1 = two ? LoadBlock(in + 8 * (i + 1)) : 0;
     Halves h = EnterTwo(c0, c1);
     TripleRounds<true, false>(h, schedule, t);
-    StoreBlock(Leave<0>(h) ^ chain, out + 8 * i);
+    StoreBlock(Leave<0>(h) ^ previous, out + 8 * i);
     if (two) StoreBlock(Leave<1>(h) ^ c0, out + 8 * (i + 1));
-    chain = two ? c1 : c0;
+    previous = two ? c1 : c0;
   }
+  chain = SwapBlockOrder(previous);
 }
 
 }  // namespace

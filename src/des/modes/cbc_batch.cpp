@@ -1,10 +1,10 @@
-#include "des/des_batch.h"
+#include "des/modes/cbc_batch.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "des/des_dispatch.h"
-#include "des/triple_des.h"
+#include "des/block/block_order.h"
+#include "des/dispatch/des_dispatch.h"
 #include "support/secure_wipe.h"
 #include "support/stack_burn.h"
 
@@ -19,34 +19,7 @@ constexpr std::size_t kBlock = 8;
 // 26.2 KiB measured with -fstack-usage), rounded up.
 constexpr std::size_t kBatchFrameBytes = 28 * 1024;
 
-// A raw block (as it lies in memory) as the big-endian word the serial
-// engines chain with, and back.
-uint64_t RawToWord(uint64_t raw) {
-  uint8_t bytes[kBlock];
-  StoreRaw(raw, bytes);
-  return LoadBlock(bytes);
-}
-
-// XORs `size` bytes of `in` with the leading bytes of `pad` into `out`.
-void XorPad(const uint8_t *in, const uint8_t *pad, std::size_t size, uint8_t *out) {
-  for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<uint8_t>(in[k] ^ pad[k]);
-}
-
-// The pad of inputs shorter than a block: the encryption of the zero block,
-// computed once and only if some buffer needs it.
-struct ShortPad {
-  const TripleDesSchedule &keys;
-  bool ready = false;
-  uint8_t bytes[kBlock] = {};
-  const uint8_t *Get() {
-    if (!ready) StoreBlock(TripleDesEncrypt(0, keys), bytes);
-    ready = true;
-    return bytes;
-  }
-  ~ShortPad() { SecureWipe(bytes); }
-};
-
-// Lanes of one encoding group: a buffer each, its chain as a raw block.
+// Lanes of one encoding group: a buffer each, and its chain.
 struct EncodeGroup {
   const BatchBuffer *member[kMaxBitsliceLanes];
   uint64_t chain[kMaxBitsliceLanes];
@@ -82,9 +55,7 @@ struct EncodeGroup {
           const BatchBuffer &b = *group.member[g];
           const std::size_t blocks = b.size / kBlock;
           if (blocks <= j) continue;
-          uint64_t chain = RawToWord(group.chain[g]);
-          serial.cbcEncrypt(keys, chain, b.in + kBlock * j, blocks - j, b.out + kBlock * j);
-          SecureWipe(chain);
+          serial.cbcEncrypt(keys, group.chain[g], b.in + kBlock * j, blocks - j, b.out + kBlock * j);
         }
         break;
       }
@@ -159,7 +130,7 @@ struct EncodeGroup {
     if (n < crossover) {
       for (std::size_t r = 0; r < runCount; ++r) {
         const Run &run = runs[r];
-        uint64_t chain = RawToWord(before(run));
+        uint64_t chain = before(run);
         const std::size_t at = kBlock * run.first;
         serial.cbcDecrypt(keys, chain, run.buffer->in + at, run.count, run.buffer->out + at);
       }
@@ -180,34 +151,14 @@ struct EncodeGroup {
   SecureWipe(pass);
 }
 
-// The bytes after the whole blocks: a partial last block XORed with the
-// first cipher block (in the output when encoding, in the input when
-// decoding), an input shorter than a block with the encryption of the zero
-// block.
-void CodeTails(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers, bool cipherInOutput) {
-  ShortPad shortPad{keys};
-  for (const BatchBuffer &b : buffers) {
-    const std::size_t whole = b.size / kBlock * kBlock;
-    if (b.size < kBlock)
-      XorPad(b.in, shortPad.Get(), b.size, b.out);
-    else
-      XorPad(b.in + whole, cipherInOutput ? b.out : b.in, b.size - whole, b.out + whole);
-  }
-}
-
 }  // namespace
 
-void EncodeBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
+void CbcEncryptBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
   EncodeWholeBlocks(keys, buffers);
   BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
-  // Tails after the blocks: they are keyed by the first cipher block.
-  CodeTails(keys, buffers, true);
 }
 
-void DecodeBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
-  // Tails before the blocks: decoding in place overwrites the first cipher
-  // block, which keys the tail.
-  CodeTails(keys, buffers, false);
+void CbcDecryptBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
   DecodeWholeBlocks(keys, buffers);
   BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
 }

@@ -1,8 +1,8 @@
-#include "des/des_schedule.h"
+#include "des/block/des_schedule.h"
 
 #include <array>
 
-#include "des/des_tables.h"
+#include "des/tables/des_tables.h"
 
 namespace compatcrypt::des {
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "des/des_tables.h"
-#include "des/triple_des.h"
+#include "des/block/block_order.h"
+#include "des/tables/des_tables.h"
 
 namespace compatcrypt::des::serial {
 

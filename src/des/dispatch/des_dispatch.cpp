@@ -1,4 +1,4 @@
-#include "des/des_dispatch.h"
+#include "des/dispatch/des_dispatch.h"
 
 #include <atomic>
 #include <cstdint>

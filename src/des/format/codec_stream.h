@@ -1,11 +1,13 @@
-// The encoded-buffer format, in one place. The output is exactly as long as
-// the input; nothing is added:
+// The encoded-buffer format. The output is exactly as long as the input;
+// nothing is added:
 //   - whole 8-byte blocks: two-key triple DES in CBC mode from a zero IV;
 //   - a last partial block of r (1 to 7) bytes: XORed with the first r
 //     bytes of the first cipher block;
 //   - an input of 1 to 7 bytes, which has no cipher block: XORed with the
 //     triple-DES encryption of the zero block instead, so that it never
 //     comes out in plain and decoding still undoes encoding.
+// The last two are the tail rule (tail_rule.h), shared with the batch
+// coder (batch_codec.h).
 //
 // A stream codes one message in any number of Update calls. Bytes that do
 // not yet make a whole block (at most 7) are held back: only Finish knows
@@ -24,15 +26,15 @@
 #include <cstdint>
 #include <span>
 
-#include "des/triple_des.h"
+#include "des/block/des_schedule.h"
+#include "des/modes/des_cbc.h"
 
 namespace compatcrypt::des {
 
 inline constexpr std::size_t kCipherKeyBytes = 16;
 
-enum class CodecDirection { kEncode, kDecode };
-
-template <CodecDirection Direction>
+// `Cbc` is CbcEncryption (an encoder) or CbcDecryption (a decoder).
+template <typename Cbc>
 class CodecStream {
  public:
   // The outer key is the even-numbered bytes of `key`, the middle key the
@@ -61,16 +63,17 @@ class CodecStream {
 
   TripleDesSchedule keys_;
   uint64_t chain_ = 0;  // the cipher block before the next one
-  uint64_t first_ = 0;  // the message's first cipher block, once there is one
+  // The message's first cipher block, which keys the tail, once there is one.
+  uint8_t firstCipher_[8] = {};
   bool haveFirst_ = false;
   uint32_t held_ = 0;
   uint8_t heldBytes_[8] = {};
 };
 
-using EncodeStream = CodecStream<CodecDirection::kEncode>;
-using DecodeStream = CodecStream<CodecDirection::kDecode>;
+using EncodeStream = CodecStream<CbcEncryption>;
+using DecodeStream = CodecStream<CbcDecryption>;
 
-extern template class CodecStream<CodecDirection::kEncode>;
-extern template class CodecStream<CodecDirection::kDecode>;
+extern template class CodecStream<CbcEncryption>;
+extern template class CodecStream<CbcDecryption>;
 
 }  // namespace compatcrypt::des

@@ -2,7 +2,7 @@
 // input gates (AVX2 has no three-input logic).
 #include <immintrin.h>
 
-#include "des/bitslice_rounds.h"
+#include "des/engines/bitslice/bitslice_rounds.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::des {

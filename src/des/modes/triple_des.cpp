@@ -1,6 +1,6 @@
-#include "des/triple_des.h"
+#include "des/modes/triple_des.h"
 
-#include "des/des_dispatch.h"
+#include "des/dispatch/des_dispatch.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::des {

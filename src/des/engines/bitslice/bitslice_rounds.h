@@ -22,9 +22,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "des/bitslice_engine.h"
-#include "des/des_tables.h"
-#include "des/sbox_circuits.h"
+#include "des/engines/bitslice_engine.h"
+#include "des/tables/des_tables.h"
+#include "des/tables/sbox_circuits.h"
 
 namespace compatcrypt::des::bitslice {
 

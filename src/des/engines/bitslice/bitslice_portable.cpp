@@ -2,7 +2,7 @@
 // input gates. Runs everywhere.
 #include <cstring>
 
-#include "des/bitslice_rounds.h"
+#include "des/engines/bitslice/bitslice_rounds.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::des {

@@ -1,4 +1,4 @@
-#include "des/bitslice_engine.h"
+#include "des/engines/bitslice_engine.h"
 
 namespace compatcrypt::des {
 

@@ -16,8 +16,8 @@
 // XORs key all eight boxes.
 #include <cstdint>
 
-#include "des/serial_engine.h"
-#include "des/serial_support.h"
+#include "des/engines/serial/serial_support.h"
+#include "des/engines/serial_engine.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::des {
@@ -300,7 +300,7 @@ void CbcEncrypt(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *i
   // IP(P ^ C) is that of IP(P) XOR that of IP(C), and the form of IP(C) of
   // the previous block is the state its rounds left. So the chain stays
   // in that form, and IP^-1 of each block is off the path to the next.
-  Halves h[1] = {Enter(serial::InitialPermutation(chain))};
+  Halves h[1] = {Enter(serial::InitialPermutation(SwapBlockOrder(chain)))};
   for (std::size_t i = 0; i < blocks; ++i) {
     const Halves p = Enter(serial::InitialPermutation(LoadBlock(in + 8 * i)));
     h[0].l ^= p.l;
@@ -308,14 +308,14 @@ void CbcEncrypt(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *i
     TripleRounds<F, false, 1>(h, k);
     StoreBlock(serial::FinalPermutation(Leave(h[0])), out + 8 * i);
   }
-  chain = serial::FinalPermutation(Leave(h[0]));
+  chain = SwapBlockOrder(serial::FinalPermutation(Leave(h[0])));
   SecureWipe(k);
 }
 
 // N blocks of CBC decryption at once: their rounds are independent and
 // interleave. All N are read before any is written.
 template <typename F, int N>
-std::size_t DecryptGroups(const WindowTriple &k, uint64_t &chain, const uint8_t *in, std::size_t blocks,
+std::size_t DecryptGroups(const WindowTriple &k, uint64_t &previous, const uint8_t *in, std::size_t blocks,
                           uint8_t *out) {
   std::size_t i = 0;
   for (; i + N <= blocks; i += N) {
@@ -327,8 +327,9 @@ std::size_t DecryptGroups(const WindowTriple &k, uint64_t &chain, const uint8_t 
     }
     TripleRounds<F, true, N>(h, k);
     for (int n = 0; n < N; ++n)
-      StoreBlock(serial::FinalPermutation(Leave(h[n])) ^ (n == 0 ? chain : cipher[n - 1]), out + 8 * (i + n));
-    chain = cipher[N - 1];
+      StoreBlock(serial::FinalPermutation(Leave(h[n])) ^ (n == 0 ? previous : cipher[n - 1]),
+                 out + 8 * (i + n));
+    previous = cipher[N - 1];
   }
   return i;
 }
@@ -339,8 +340,10 @@ void CbcDecrypt(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *i
   WindowTriple k;
   SpreadSchedule(keys.outer, k.outer);
   SpreadSchedule(keys.middle, k.middle);
-  const std::size_t done = DecryptGroups<F, 2>(k, chain, in, blocks, out);
-  DecryptGroups<F, 1>(k, chain, in + 8 * done, blocks - done, out + 8 * done);
+  uint64_t previous = SwapBlockOrder(chain);
+  const std::size_t done = DecryptGroups<F, 2>(k, previous, in, blocks, out);
+  DecryptGroups<F, 1>(k, previous, in + 8 * done, blocks - done, out + 8 * done);
+  chain = SwapBlockOrder(previous);
   SecureWipe(k);
 }
 

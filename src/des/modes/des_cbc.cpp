@@ -1,10 +1,10 @@
-#include "des/des_cbc.h"
+#include "des/modes/des_cbc.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "des/des_dispatch.h"
-#include "des/triple_des.h"
+#include "des/block/block_order.h"
+#include "des/dispatch/des_dispatch.h"
 #include "support/secure_wipe.h"
 #include "support/stack_burn.h"
 
@@ -20,17 +20,14 @@ constexpr std::size_t kLine = 8;  // blocks in a 64-byte cache line
 constexpr std::size_t kPassesFrameBytes = 12 * 1024;
 
 // Decrypts passes of blocks on the bitsliced engines; a rest shorter than
-// the crossover goes to the serial engine. Blocks are XORed as they lie in
-// memory (byte order does not matter to XOR), so only the chain is
-// converted.
+// the crossover goes to the serial engine. Blocks and the chain are XORed
+// as they lie in memory.
 [[gnu::noinline]] void DecryptPasses(std::size_t crossover, const TripleDesSchedule &keys, uint64_t &chain,
                                      const uint8_t *in, std::size_t blocks, uint8_t *out) {
   BitsliceKeys masks;
   PrepareBitsliceKeys(keys, masks);
   alignas(64) uint64_t pass[kMaxBitsliceLanes];
-  uint8_t chainBytes[kBlock];
-  StoreBlock(chain, chainBytes);
-  uint64_t previous = LoadRaw(chainBytes);
+  uint64_t previous = chain;
   while (blocks >= crossover && blocks != 0) {
     const BitsliceDesEngine &engine = BitsliceEngineFor(blocks);
     const std::size_t n = std::min(blocks, engine.lanes);
@@ -64,8 +61,7 @@ constexpr std::size_t kPassesFrameBytes = 12 * 1024;
     out += n * kBlock;
     blocks -= n;
   }
-  StoreRaw(previous, chainBytes);
-  chain = LoadBlock(chainBytes);
+  chain = previous;
   SecureWipe(masks);
   SecureWipe(pass);
   if (blocks != 0) ActiveSerialEngine().cbcDecrypt(keys, chain, in, blocks, out);

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "des/des_schedule.h"
+#include "des/block/des_schedule.h"
 
 namespace compatcrypt::des {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "des/bitslice_engine.h"
-#include "des/serial_engine.h"
+#include "des/engines/bitslice_engine.h"
+#include "des/engines/serial_engine.h"
 
 namespace compatcrypt::des {
 

@@ -1,13 +1,13 @@
 // Serial DES engines: one block at a time, for everything that cannot run
 // in parallel (CBC encoding of one buffer, the password derivation's
 // self-keyed steps, short buffers). Every engine runs in constant time. The
-// dispatch (des_dispatch.h) picks one from the CPU's features.
+// dispatch (dispatch/des_dispatch.h) picks one from the CPU's features.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "des/des_schedule.h"
+#include "des/block/des_schedule.h"
 
 namespace compatcrypt::des {
 
@@ -20,7 +20,8 @@ struct SerialDesEngine {
   uint64_t (*crypt)(const DesSchedule &schedule, uint64_t block, bool decrypt);
   // Two-key triple DES (encrypt outer, decrypt middle, encrypt outer) in CBC
   // mode over whole 8-byte blocks. `chain` enters as the cipher block before
-  // the first one and leaves as the last cipher block. `out` may equal `in`,
+  // the first one and leaves as the last cipher block, a memory-order word
+  // (block_order.h) like every chain value. `out` may equal `in`,
   // or trail it by up to 7 bytes: every block is read before it is written.
   void (*cbcEncrypt)(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                      uint8_t *out);
