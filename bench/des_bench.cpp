@@ -13,8 +13,8 @@
 #include "bench_common.h"
 #include "compatcrypt.h"
 #include "compatcrypt.hpp"
-#include "des/format/batch_codec.h"
 #include "des/dispatch/des_dispatch.h"
+#include "des/format/batch_codec.h"
 #include "des/modes/triple_des.h"
 
 namespace compatcrypt::bench {
