@@ -86,16 +86,17 @@ void RegisterDigestBenchmarks() {
     benchmark::RegisterBenchmark("digest/ours", DigestOurs)->Arg(size)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("digest/openssl", DigestOpenSsl)->Arg(size)->Unit(benchmark::kMicrosecond);
   }
-  for (const digest_core::DigestEngine &engine : digest_core::AvailableDigestEngines()) {
-    const std::string name(engine.name);
+  for (const digest_core::DigestEngine *engine : digest_core::AvailableDigestEngines()) {
+    const std::string name(engine->name);
     benchmark::RegisterBenchmark(("digest_engine/" + name).c_str(), DigestEngine, name)
         ->Arg(64)
         ->Arg(4 * kKiB)
         ->Arg(kMiB)
         ->Unit(benchmark::kMicrosecond);
   }
-  for (const digest_core::DigestEngine &engine : digest_core::AvailableDigestEngines())
-    benchmark::RegisterBenchmark((std::string("digest_run/") + engine.name).c_str(), DigestRun, engine.blocks)
+  for (const digest_core::DigestEngine *engine : digest_core::AvailableDigestEngines())
+    benchmark::RegisterBenchmark((std::string("digest_run/") + engine->name).c_str(), DigestRun,
+                                 engine->blocks)
         ->DenseRange(1, 33)
         ->Arg(64);
 }

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const auto engines = compatcrypt::digest_core::AvailableDigestEngines();
   const std::size_t pick = in.Byte() % (engines.size() + 1);
   // One past the list is the default route (bulk engine plus short runs).
-  const std::string_view engine = pick < engines.size() ? engines[pick].name : "";
+  const std::string_view engine = pick < engines.size() ? engines[pick]->name : "";
   COMPATCRYPT_FUZZ_CHECK(compatcrypt::digest_core::UseDigestEngine(engine));
   const auto words = compatcrypt::fuzz::CutWords(in, in.Byte() % 16);
   const Bytes message = in.Rest();

@@ -3,90 +3,104 @@
 #include <atomic>
 
 #include "digest/digest_constants.h"
-#include "support/cpu_features.h"
+#include "support/engine_table.h"
 
 namespace compatcrypt::digest_core {
 
 namespace {
 
-struct Entry {
-  DigestEngine engine;
-  bool (*runs)(const CpuFeatures &);
-};
-
-// The dispatch table, slowest first: the last entry the CPU runs takes the
-// bulk of every run. Measured on one core of a Xeon with AVX-512 and AMX, with all
-// four engines, in GiB/s at 1 MiB: portable 0.2, SHA-NI 1.7, AVX2 3.1,
-// AVX-512 6.4 (elsewhere SHA-NI has been 2.0 against AVX2's 3.3). Re-measure
-// with
+// Measured on one core each, in GB/s at 1 MiB:
+//   Xeon (AVX-512, AMX)    portable 0.2, SHA-NI 1.7, AVX2 3.1, AVX-512 6.4
+//   AMD Zen 5 (EPYC)       SHA-NI 4.5, AVX2 3.6, AVX-512 9.3
+// AVX-512 leads wherever it runs; SHA-NI and AVX2 trade places between
+// machines, so they share a tier and a trial decides where both run.
+// Re-measure with
 //   build/bench/compatcrypt_bench --benchmark_filter='digest_engine/'
-constexpr Entry kTable[] = {
-    {{"portable", DigestBlocksPortable, 1}, [](const CpuFeatures &) { return true; }},
-#if COMPATCRYPT_ENGINE_SHANI
-    {{"shani", DigestBlocksShani, 1}, [](const CpuFeatures &cpu) { return cpu.sha; }},
-#endif
-#if COMPATCRYPT_ENGINE_AVX2
-    {{"avx2", DigestBlocksAvx2, 8}, [](const CpuFeatures &cpu) { return cpu.avx2; }},
-#endif
-#if COMPATCRYPT_ENGINE_AVX512
-    {{"avx512", DigestBlocksAvx512, 16}, [](const CpuFeatures &cpu) { return cpu.avx512f && cpu.avx512bw; }},
-#endif
-};
-constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];
-
+//
 // Short runs. A wide engine runs groups of `lanes` blocks, two groups in
-// flight, and a partly filled group costs a full one. Measured on the same
+// flight, and a partly filled group costs a full one. Measured on the
 // Xeon, in ns for a run of n blocks through one engine alone:
 //   n          1    4    5    8   16   17   20   32
 //   SHA-NI    35  137  172  282  568  576  681 1084
 //   AVX2     168  169  170  169  358  487  477  618
 //   AVX-512  166  167  166  167  167  293  290  306
 // SHA-NI costs about 35 ns a block at any count, one wide group about five
-// of those, and a second group in flight about four more. So a rest of
-// fewer than kShortRun blocks after whole groups (a short message's one or
-// two closing blocks among them) goes to SHA-NI where the CPU has it; any
-// other rest stays with the bulk engine, which runs it as one group or two.
-// Re-measure with the filter 'digest_run/' (runs of 1 to 33 and 64 blocks).
+// of those, and a second group in flight about four more. So SHA-NI is
+// marked to take short runs: a rest of fewer than kShortRun blocks after
+// whole groups (a short message's one or two closing blocks among them)
+// goes to it where the CPU has it; any other rest stays with the bulk
+// engine, which runs it as one group or two. Re-measure with the filter
+// 'digest_run/' (runs of 1 to 33 and 64 blocks).
 constexpr std::size_t kShortRun = 5;
+
+constexpr DigestEngine kPortable = {"portable", DigestBlocksPortable, 1, false};
+#if COMPATCRYPT_ENGINE_SHANI
+constexpr DigestEngine kShani = {"shani", DigestBlocksShani, 1, true};
+#endif
+#if COMPATCRYPT_ENGINE_AVX2
+constexpr DigestEngine kAvx2 = {"avx2", DigestBlocksAvx2, 8, false};
+#endif
+#if COMPATCRYPT_ENGINE_AVX512
+constexpr DigestEngine kAvx512 = {"avx512", DigestBlocksAvx512, 16, false};
+#endif
+
+constexpr EngineEntry<DigestEngine> kTable[] = {
+    {&kPortable, RunsEverywhere, 0},
+#if COMPATCRYPT_ENGINE_SHANI
+    {&kShani, [](const CpuFeatures &cpu) { return cpu.sha; }, 1},
+#endif
+#if COMPATCRYPT_ENGINE_AVX2
+    {&kAvx2, [](const CpuFeatures &cpu) { return cpu.avx2; }, 1},
+#endif
+#if COMPATCRYPT_ENGINE_AVX512
+    {&kAvx512, [](const CpuFeatures &cpu) { return cpu.avx512f && cpu.avx512bw; }, 2},
+#endif
+};
+constexpr std::size_t kTableSize = std::size(kTable);
+
+// The trial between engines of a tier: 128 blocks (8 KiB, a few
+// microseconds), enough for the wide engines' whole groups to dominate.
+double Trial(const DigestEngine &engine) {
+  alignas(64) static constexpr uint8_t kBlocks[128 * kBlockSize] = {};
+  uint32_t sums[5] = {};
+  return LeastTime([&] { engine.blocks(kBlocks, 128, sums); });
+}
 
 struct Route {
   const DigestEngine *bulk;
   const DigestEngine *shortRuns;  // null: the bulk engine takes every block
 };
 
-struct Available {
-  DigestEngine engines[kTableSize];
-  std::size_t count = 0;
+struct Routes {
+  EngineList<DigestEngine, kTableSize> list{kTable, Cpu()};
   Route alone[kTableSize];  // each engine taking every block itself
   Route best;               // the default
 };
 
-const Available &Engines() {
-  static const Available available = [] {
-    Available list{};
-    const DigestEngine *shani = nullptr;
-    for (const Entry &entry : kTable) {
-      if (!entry.runs(Cpu())) continue;
-      list.engines[list.count] = entry.engine;
-      if (std::string_view(entry.engine.name) == "shani") shani = &list.engines[list.count];
-      ++list.count;
+const Routes &AllRoutes() {
+  static const Routes routes = [] {
+    Routes r;
+    const auto engines = r.list.All();
+    const DigestEngine *shortRuns = nullptr;
+    for (std::size_t i = 0; i < engines.size(); ++i) {
+      r.alone[i] = {engines[i], nullptr};
+      if (engines[i]->takesShortRuns) shortRuns = engines[i];
     }
-    for (std::size_t i = 0; i < list.count; ++i) list.alone[i] = {&list.engines[i], nullptr};
-    const DigestEngine *bulk = &list.engines[list.count - 1];
-    list.best = {bulk, bulk->lanes > 1 ? shani : nullptr};
-    return list;
+    const DigestEngine *bulk = r.list.Best(Trial);
+    r.best = {bulk, bulk->lanes > 1 ? shortRuns : nullptr};
+    return r;
   }();
-  return available;
+  return routes;
 }
 
 std::atomic<const Route *> &CurrentRoute() {
-  static std::atomic<const Route *> route{&Engines().best};
+  static std::atomic<const Route *> route{&AllRoutes().best};
   return route;
 }
 
 }  // namespace
 
-std::span<const DigestEngine> AvailableDigestEngines() { return {Engines().engines, Engines().count}; }
+std::span<const DigestEngine *const> AvailableDigestEngines() { return AllRoutes().list.All(); }
 
 const DigestEngine &ActiveDigestEngine() { return *CurrentRoute().load(std::memory_order_relaxed)->bulk; }
 
@@ -95,18 +109,15 @@ const DigestEngine *ShortRunDigestEngine() {
 }
 
 bool UseDigestEngine(std::string_view name) {
-  const Available &list = Engines();
+  const Routes &routes = AllRoutes();
   if (name.empty()) {
-    CurrentRoute().store(&list.best, std::memory_order_relaxed);
+    CurrentRoute().store(&routes.best, std::memory_order_relaxed);
     return true;
   }
-  for (std::size_t i = 0; i < list.count; ++i) {
-    if (list.engines[i].name == name) {
-      CurrentRoute().store(&list.alone[i], std::memory_order_relaxed);
-      return true;
-    }
-  }
-  return false;
+  const std::size_t i = routes.list.IndexOf(routes.list.Find(name));
+  if (i == kTableSize) return false;
+  CurrentRoute().store(&routes.alone[i], std::memory_order_relaxed);
+  return true;
 }
 
 void DigestBlocks(const uint8_t *blocks, std::size_t count, uint32_t sums[5]) {

@@ -1,5 +1,5 @@
-// The one place that chooses how digest blocks are run: the list of
-// engines this build holds, the CPU check for each, and the route that
+// The one place that chooses how digest blocks are run: the table of
+// engines this build holds (support/engine_table.h) and the route that
 // sends a run of blocks to them.
 #pragma once
 
@@ -16,11 +16,14 @@ struct DigestEngine {
   const char *name;
   DigestBlocksFunction blocks;
   std::size_t lanes;  // blocks a group takes; a partly filled group costs a full one
+  // Costs the same per block at any count: takes the short rest after a
+  // wide engine's whole groups.
+  bool takesShortRuns;
 };
 
 // The engines this build holds whose instructions this CPU runs, in the
 // dispatch table's order (portable first).
-std::span<const DigestEngine> AvailableDigestEngines();
+std::span<const DigestEngine *const> AvailableDigestEngines();
 
 // The engine that takes the bulk of a run.
 const DigestEngine &ActiveDigestEngine();

@@ -278,13 +278,13 @@ int RunCheck() {
 
   // Every digest engine alone, then the default route (short runs may go
   // to another engine).
-  for (const digest_core::DigestEngine &engine : digest_core::AvailableDigestEngines()) {
-    if (!digest_core::UseDigestEngine(engine.name)) {
-      Fail(std::string("cannot select digest engine ") + engine.name);
+  for (const digest_core::DigestEngine *engine : digest_core::AvailableDigestEngines()) {
+    if (!digest_core::UseDigestEngine(engine->name)) {
+      Fail(std::string("cannot select digest engine ") + engine->name);
       continue;
     }
-    std::printf("digest engine %s\n", engine.name);
-    CheckDigest(engine.name, digestReference);
+    std::printf("digest engine %s\n", engine->name);
+    CheckDigest(engine->name, digestReference);
     ++routes;
   }
   digest_core::UseDigestEngine("");

@@ -62,8 +62,8 @@ struct Named {
 // Every engine the CPU runs, each alone, then the default route.
 std::vector<Named> EnginesUnderTest() {
   std::vector<Named> engines;
-  for (const auto &engine : digest_core::AvailableDigestEngines())
-    engines.push_back({engine.name, engine.blocks});
+  for (const auto *engine : digest_core::AvailableDigestEngines())
+    engines.push_back({engine->name, engine->blocks});
   engines.push_back({"default route", digest_core::DigestBlocks});
   return engines;
 }

@@ -14,7 +14,7 @@ namespace compatcrypt::test {
 
 inline std::vector<std::string> DigestEngineNames() {
   std::vector<std::string> names;
-  for (const auto &engine : digest_core::AvailableDigestEngines()) names.emplace_back(engine.name);
+  for (const auto *engine : digest_core::AvailableDigestEngines()) names.emplace_back(engine->name);
   return names;
 }
 

@@ -340,7 +340,7 @@ TEST_F(SecretResidue, ExportsLeaveNoSecretOnTheStack) {
   // engine has frames of its own, and the file's engines run below its read
   // buffer.
   std::vector<std::string> engines = {""};
-  for (const auto &engine : digest_core::AvailableDigestEngines()) engines.emplace_back(engine.name);
+  for (const auto *engine : digest_core::AvailableDigestEngines()) engines.emplace_back(engine->name);
   for (const std::string &engine : engines) {
     const std::string on = engine.empty() ? "" : " on " + engine;
     add(

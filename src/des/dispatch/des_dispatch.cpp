@@ -4,44 +4,42 @@
 #include <cstdint>
 #include <iterator>
 
-#include "support/cpu_features.h"
+#include "support/engine_table.h"
 
 namespace compatcrypt::des {
 
 namespace {
 
-template <typename Engine>
-struct Entry {
-  const Engine *engine;
-  bool (*runs)(const CpuFeatures &);
-};
-
-constexpr bool Always(const CpuFeatures &) { return true; }
-
-// The dispatch tables, slowest first: the last entry the CPU runs is the
-// default.
-constexpr Entry<SerialDesEngine> kSerialTable[] = {
+// The tables, each tier measured faster than the one below it wherever
+// measured (support/engine_table.h). `rotates` is the portable engine's
+// other form, slower on x86-64: never the default, run by the tests and
+// the constant-time check.
+constexpr EngineEntry<SerialDesEngine> kSerialTable[] = {
 #if defined(__x86_64__)
-    {&kSerialRotates, Always},
+    {&kSerialRotates, RunsEverywhere, 0},
 #endif
-    {&kSerialPortable, Always},
+    {&kSerialPortable, RunsEverywhere, 1},
 #if COMPATCRYPT_ENGINE_VBMI
     {&kSerialVbmi,
      [](const CpuFeatures &cpu) {
        return cpu.avx512bw && cpu.avx512vl && cpu.avx512vbmi && cpu.avx512bitalg;
-     }},
+     },
+     2},
 #endif
 };
 
-constexpr Entry<BitsliceDesEngine> kBitsliceTable[] = {
-    {&kBitslicePortable, Always},
+constexpr EngineEntry<BitsliceDesEngine> kBitsliceTable[] = {
+    {&kBitslicePortable, RunsEverywhere, 0},
 #if COMPATCRYPT_ENGINE_AVX2
-    {&kBitsliceAvx2, [](const CpuFeatures &cpu) { return cpu.avx2; }},
+    {&kBitsliceAvx2, [](const CpuFeatures &cpu) { return cpu.avx2; }, 1},
 #endif
 #if COMPATCRYPT_ENGINE_AVX512
-    {&kBitsliceAvx512, [](const CpuFeatures &cpu) { return cpu.avx512f && cpu.avx512bw; }},
+    {&kBitsliceAvx512, [](const CpuFeatures &cpu) { return cpu.avx512f && cpu.avx512bw; }, 2},
 #endif
 };
+
+constexpr std::size_t kSerialCount = std::size(kSerialTable);
+constexpr std::size_t kBitsliceCount = std::size(kBitsliceTable);
 
 // Routing runs of independent blocks. A bitsliced pass costs the same
 // however few of its lanes carry blocks; the serial engine costs a block's
@@ -54,151 +52,106 @@ constexpr Entry<BitsliceDesEngine> kBitsliceTable[] = {
 //   portable (64 lanes) 4000, AVX2 (256 lanes) 3550, AVX-512 (512 lanes) 4600
 // So a run stays on the serial engine below its crossover, which depends on
 // how fast the serial engine is: about 32 blocks for vbmi, 12 for portable
-// (8 for rotates, which is slower still). Whole passes go to the widest
-// engine, and a rest that fits the next narrower engine's pass goes there
-// when that pass holds at least half as many blocks (AVX2 under AVX-512,
-// not the 64-bit engine under AVX2, whose pass costs more than AVX2's).
+// (8 for rotates, which is slower still), each engine's
+// `bitsliceCrossover`. Whole passes go to the widest engine, and a rest
+// that fits the next narrower engine's pass goes there when that pass
+// holds at least half as many blocks (AVX2 under AVX-512, not the 64-bit
+// engine under AVX2, whose pass costs more than AVX2's).
 // Re-measure with
 //   build/bench/compatcrypt_bench --benchmark_filter='decode_run/'
-struct Crossover {
-  const SerialDesEngine *engine;
-  std::size_t blocks;
+struct Route {
+  const SerialDesEngine *serial;
+  const BitsliceDesEngine *bulk;  // whole passes
+  const BitsliceDesEngine *rest;  // a rest it takes in one pass; may be null
+  std::size_t crossover;          // independent blocks below this go to `serial`
 };
 
-constexpr Crossover kCrossovers[] = {
-#if defined(__x86_64__)
-    {&kSerialRotates, 8},
-#endif
-    {&kSerialPortable, 12},
-#if COMPATCRYPT_ENGINE_VBMI
-    {&kSerialVbmi, 32},
-#endif
-};
-
-// A route's crossover that follows the serial engine in use.
-constexpr std::size_t kSerialsCrossover = 0;
-
-std::size_t CrossoverOf(const SerialDesEngine *engine) {
-  for (const Crossover &c : kCrossovers)
-    if (c.engine == engine) return c.blocks;
-  return 12;
-}
-
-template <typename Engine, std::size_t N>
-struct Available {
-  const Engine *engines[N] = {};
-  std::size_t count = 0;
-};
-
-template <typename Engine, std::size_t N>
-Available<Engine, N> Probe(const Entry<Engine> (&table)[N]) {
-  Available<Engine, N> list;
-  for (const Entry<Engine> &entry : table)
-    if (entry.runs(Cpu())) list.engines[list.count++] = entry.engine;
-  return list;
-}
-
-const auto &Serial() {
-  static const auto list = Probe(kSerialTable);
-  return list;
-}
-
-const auto &Bitslice() {
-  static const auto list = Probe(kBitsliceTable);
-  return list;
-}
-
-std::atomic<const SerialDesEngine *> &CurrentSerial() {
-  static std::atomic<const SerialDesEngine *> engine{Serial().engines[Serial().count - 1]};
-  return engine;
-}
-
-struct BitsliceRoute {
-  const BitsliceDesEngine *engine;  // whole passes
-  const BitsliceDesEngine *rest;    // a rest it can take in one pass; may be null
-  std::size_t crossover;
-};
-
-// Every route a selection can name: each engine alone (taking every run),
+// Every route a selection can name, worked out once: for each serial
+// engine, each bitsliced engine alone (taking every run, however short),
 // every run on the serial engine, and the default.
-struct BitsliceRoutes {
-  BitsliceRoute alone[std::size(kBitsliceTable)];
-  BitsliceRoute serialOnly;
-  BitsliceRoute best;
+constexpr std::size_t kAlone = 0, kSerialOnly = kBitsliceCount, kBest = kBitsliceCount + 1;
+constexpr std::size_t kModes = kBitsliceCount + 2;
+
+struct Routes {
+  EngineList<SerialDesEngine, kSerialCount> serial{kSerialTable, Cpu()};
+  EngineList<BitsliceDesEngine, kBitsliceCount> bitslice{kBitsliceTable, Cpu()};
+  Route route[kSerialCount][kModes] = {};
+  const Route *best = nullptr;
 };
 
-const BitsliceRoutes &Routes() {
-  static const BitsliceRoutes routes = [] {
-    BitsliceRoutes r{};
-    const auto &list = Bitslice();
-    for (std::size_t i = 0; i < list.count; ++i) r.alone[i] = {list.engines[i], nullptr, 1};
-    const BitsliceDesEngine *widest = list.engines[list.count - 1];
-    r.serialOnly = {widest, nullptr, SIZE_MAX};
-    const BitsliceDesEngine *rest = list.count > 1 ? list.engines[list.count - 2] : nullptr;
-    r.best = {widest, rest != nullptr && 2 * rest->lanes >= widest->lanes ? rest : nullptr,
-              kSerialsCrossover};
+const Routes &AllRoutes() {
+  static const Routes routes = [] {
+    Routes r;
+    const auto bitslice = r.bitslice.All();
+    const BitsliceDesEngine *widest = r.bitslice.Best();
+    const BitsliceDesEngine *rest = nullptr;
+    for (const BitsliceDesEngine *engine : bitslice)
+      if (engine->lanes < widest->lanes && (rest == nullptr || engine->lanes > rest->lanes)) rest = engine;
+    if (rest != nullptr && 2 * rest->lanes < widest->lanes) rest = nullptr;
+    const auto serial = r.serial.All();
+    for (std::size_t s = 0; s < serial.size(); ++s) {
+      for (std::size_t b = 0; b < bitslice.size(); ++b)
+        r.route[s][kAlone + b] = {serial[s], bitslice[b], nullptr, 1};
+      r.route[s][kSerialOnly] = {serial[s], widest, nullptr, SIZE_MAX};
+      r.route[s][kBest] = {serial[s], widest, rest, serial[s]->bitsliceCrossover};
+    }
+    r.best = &r.route[r.serial.IndexOf(r.serial.Best())][kBest];
     return r;
   }();
   return routes;
 }
 
-std::atomic<const BitsliceRoute *> &CurrentBitslice() {
-  static std::atomic<const BitsliceRoute *> route{&Routes().best};
+std::atomic<const Route *> &Current() {
+  static std::atomic<const Route *> route{AllRoutes().best};
   return route;
 }
 
-template <typename Engine, typename List>
-const Engine *Find(const List &list, std::string_view name) {
-  for (std::size_t i = 0; i < list.count; ++i)
-    if (list.engines[i]->name == name) return list.engines[i];
-  return nullptr;
+const Route &CurrentRoute() { return *Current().load(std::memory_order_relaxed); }
+
+// The current route's place in the table: [serial engine][mode].
+std::size_t CurrentPlace() { return static_cast<std::size_t>(&CurrentRoute() - &AllRoutes().route[0][0]); }
+
+void Select(std::size_t serial, std::size_t mode) {
+  Current().store(&AllRoutes().route[serial][mode], std::memory_order_relaxed);
 }
 
 }  // namespace
 
-std::span<const SerialDesEngine *const> AvailableSerialEngines() {
-  return {Serial().engines, Serial().count};
-}
+std::span<const SerialDesEngine *const> AvailableSerialEngines() { return AllRoutes().serial.All(); }
 
-std::span<const BitsliceDesEngine *const> AvailableBitsliceEngines() {
-  return {Bitslice().engines, Bitslice().count};
-}
+std::span<const BitsliceDesEngine *const> AvailableBitsliceEngines() { return AllRoutes().bitslice.All(); }
 
-const SerialDesEngine &ActiveSerialEngine() { return *CurrentSerial().load(std::memory_order_relaxed); }
+const SerialDesEngine &ActiveSerialEngine() { return *CurrentRoute().serial; }
 
-const BitsliceDesEngine &ActiveBitsliceEngine() {
-  return *CurrentBitslice().load(std::memory_order_relaxed)->engine;
-}
+const BitsliceDesEngine &ActiveBitsliceEngine() { return *CurrentRoute().bulk; }
 
 const BitsliceDesEngine &BitsliceEngineFor(std::size_t blocks) {
-  const BitsliceRoute &route = *CurrentBitslice().load(std::memory_order_relaxed);
-  return route.rest != nullptr && blocks <= route.rest->lanes ? *route.rest : *route.engine;
+  const Route &route = CurrentRoute();
+  return route.rest != nullptr && blocks <= route.rest->lanes ? *route.rest : *route.bulk;
 }
 
-std::size_t BitsliceCrossover() {
-  const std::size_t crossover = CurrentBitslice().load(std::memory_order_relaxed)->crossover;
-  return crossover == kSerialsCrossover ? CrossoverOf(&ActiveSerialEngine()) : crossover;
-}
+std::size_t BitsliceCrossover() { return CurrentRoute().crossover; }
 
 bool UseSerialEngine(std::string_view name) {
-  const SerialDesEngine *engine =
-      name.empty() ? Serial().engines[Serial().count - 1] : Find<SerialDesEngine>(Serial(), name);
-  if (engine == nullptr) return false;
-  CurrentSerial().store(engine, std::memory_order_relaxed);
+  const Routes &routes = AllRoutes();
+  const std::size_t serial = name.empty() ? routes.serial.IndexOf(routes.serial.Best())
+                                          : routes.serial.IndexOf(routes.serial.Find(name));
+  if (serial == kSerialCount) return false;
+  Select(serial, CurrentPlace() % kModes);
   return true;
 }
 
 bool UseBitsliceEngine(std::string_view name) {
-  const BitsliceRoutes &routes = Routes();
-  const BitsliceRoute *route = nullptr;
+  const Routes &routes = AllRoutes();
+  std::size_t mode = kModes;
   if (name.empty())
-    route = &routes.best;
+    mode = kBest;
   else if (name == "serial")
-    route = &routes.serialOnly;
-  for (std::size_t i = 0; route == nullptr && i < Bitslice().count; ++i)
-    if (Bitslice().engines[i]->name == name) route = &routes.alone[i];
-  if (route == nullptr) return false;
-  CurrentBitslice().store(route, std::memory_order_relaxed);
+    mode = kSerialOnly;
+  else if (const std::size_t b = routes.bitslice.IndexOf(routes.bitslice.Find(name)); b != kBitsliceCount)
+    mode = kAlone + b;
+  if (mode == kModes) return false;
+  Select(CurrentPlace() / kModes, mode);
   return true;
 }
 

@@ -27,6 +27,10 @@ struct SerialDesEngine {
                      uint8_t *out);
   void (*cbcDecrypt)(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *in, std::size_t blocks,
                      uint8_t *out);
+  // The count of independent blocks from which one bitsliced pass (which
+  // costs the same however few of its lanes carry blocks) beats this
+  // engine; measured, see dispatch/des_dispatch.cpp.
+  std::size_t bitsliceCrossover;
 };
 
 // General-purpose registers only: the S-boxes as 64-bit truth tables, read

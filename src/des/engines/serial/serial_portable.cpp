@@ -350,13 +350,13 @@ void CbcDecrypt(const TripleDesSchedule &keys, uint64_t &chain, const uint8_t *i
 }  // namespace
 
 #if defined(__x86_64__)
-const SerialDesEngine kSerialPortable = {"portable", DesKeySchedulePortable, Crypt<BitTests>,
-                                         CbcEncrypt<BitTests>, CbcDecrypt<BitTests>};
-const SerialDesEngine kSerialRotates = {"rotates", DesKeySchedulePortable, Crypt<Rotates>,
-                                        CbcEncrypt<Rotates>, CbcDecrypt<Rotates>};
+const SerialDesEngine kSerialPortable = {"portable",           DesKeySchedulePortable, Crypt<BitTests>,
+                                         CbcEncrypt<BitTests>, CbcDecrypt<BitTests>,   12};
+const SerialDesEngine kSerialRotates = {"rotates",           DesKeySchedulePortable, Crypt<Rotates>,
+                                        CbcEncrypt<Rotates>, CbcDecrypt<Rotates>,    8};
 #else
-const SerialDesEngine kSerialPortable = {"portable", DesKeySchedulePortable, Crypt<Rotates>,
-                                         CbcEncrypt<Rotates>, CbcDecrypt<Rotates>};
+const SerialDesEngine kSerialPortable = {"portable",          DesKeySchedulePortable, Crypt<Rotates>,
+                                         CbcEncrypt<Rotates>, CbcDecrypt<Rotates>,    12};
 #endif
 
 }  // namespace compatcrypt::des

@@ -378,6 +378,6 @@ void CbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
 
 }  // namespace
 
-const SerialDesEngine kSerialVbmi = {"vbmi", Schedule, Crypt, CbcEncrypt, CbcDecrypt};
+const SerialDesEngine kSerialVbmi = {"vbmi", Schedule, Crypt, CbcEncrypt, CbcDecrypt, 32};
 
 }  // namespace compatcrypt::des
