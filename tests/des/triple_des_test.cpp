@@ -25,30 +25,6 @@ Bytes RandomKey(std::mt19937_64 &rng, std::size_t size) {
   return key;
 }
 
-TEST(TripleDesModel, EveryLengthUpTo300) {
-  std::mt19937_64 rng(31);
-  const std::size_t keySizes[] = {16, 17, 40};
-  for (std::size_t n = 0; n <= 300; ++n) {
-    const Bytes key = RandomKey(rng, keySizes[n % 3]);
-    const Bytes plain = RandomBytes(rng, n);
-    SCOPED_TRACE(testing::Message() << n << " bytes, key " << ToHex(key));
-    const Bytes encoded = CEncode(plain, key);
-    ASSERT_EQ(ToHex(encoded), ToHex(ModelEncode(plain, key.data())));
-    ASSERT_EQ(ToHex(CDecode(encoded, key)), ToHex(plain));
-    const Bytes noise = RandomBytes(rng, n);  // decoding bytes no encoding produced
-    ASSERT_EQ(ToHex(CDecode(noise, key)), ToHex(ModelDecode(noise, key.data())));
-  }
-}
-
-TEST(TripleDesModel, OneMebibyteWithTail) {
-  std::mt19937_64 rng(32);
-  const Bytes key = RandomKey(rng, 16);
-  const Bytes plain = RandomBytes(rng, (1 << 20) + 5);
-  const Bytes encoded = CEncode(plain, key);
-  EXPECT_EQ(encoded, ModelEncode(plain, key.data()));
-  EXPECT_EQ(CDecode(encoded, key), plain);
-}
-
 TEST(TripleDesFormat, KeyLength) {
   const Bytes key = FromHex("0123456789abcdeffedcba9876543210aabbccddeeff");
   const Bytes plain(24, 0x42);
