@@ -9,6 +9,9 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
   # bench/report.py --plot.
   python3-dev pybind11-dev python3-pytest python3-numpy python3-pandas python3-dask python3-distributed
   python3-matplotlib
+  # The Python package as users install it: wheel and sdist built offline,
+  # installed into fresh virtual environments.
+  python3-setuptools python3-wheel python3-pip python3-venv
   # The database extensions (sql/) and their suites: a PostgreSQL server
   # with pgcrypto and the server headers, SQLite's shell and headers.
   postgresql-15 postgresql-contrib postgresql-server-dev-15 sqlite3 libsqlite3-dev)

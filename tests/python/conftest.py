@@ -12,6 +12,19 @@ import pytest
 from clib import CLibrary
 
 
+def pytest_sessionstart(session):
+    """Run against an installed package (COMPATCRYPT_EXPECT_PACKAGE_IN names
+    its environment), the suites must import that package and nothing of
+    the build tree."""
+    where = os.environ.get("COMPATCRYPT_EXPECT_PACKAGE_IN")
+    if where:
+        import compatcrypt
+
+        path = os.path.realpath(compatcrypt.__file__)
+        if not path.startswith(os.path.realpath(where) + os.sep):
+            pytest.exit(f"compatcrypt comes from {path}, not from {where}", returncode=1)
+
+
 def _environment(name):
     value = os.environ.get(name)
     if not value:
