@@ -103,6 +103,10 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     list(APPEND COMPATCRYPT_DEB_COMPONENTS Tool)
     list(APPEND _compatcrypt_deb_packages compatcrypt)
   endif()
+  if(TARGET compatcrypt_python AND NOT COMPATCRYPT_PYTHON_WHEEL)
+    list(APPEND COMPATCRYPT_DEB_COMPONENTS PythonDebian)
+    list(APPEND _compatcrypt_deb_packages python3-compatcrypt)
+  endif()
   # The database extensions (sql/): postgresql-<major>-compatcrypt, in the
   # directories the server's pg_config names, and sqlite3-compatcrypt.
   if(TARGET compatcrypt_pg)
@@ -165,6 +169,20 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${_compatcrypt_runtime_package} (>= ${PROJECT_VERSION})")
   file(READ ${PROJECT_SOURCE_DIR}/packaging/tool.description CPACK_DEBIAN_TOOL_DESCRIPTION)
+
+  if(TARGET compatcrypt_python)
+    # The extension's file name holds the interpreter's version: it loads
+    # in that python3 only.
+    string(REPLACE "." ";" _compatcrypt_py "${COMPATCRYPT_PYTHON_DEB_VERSION}")
+    list(GET _compatcrypt_py 0 _compatcrypt_py_major)
+    list(GET _compatcrypt_py 1 _compatcrypt_py_minor)
+    math(EXPR _compatcrypt_py_next "${_compatcrypt_py_minor} + 1")
+    set(CPACK_DEBIAN_PYTHONDEBIAN_PACKAGE_NAME python3-compatcrypt)
+    set(CPACK_DEBIAN_PYTHONDEBIAN_PACKAGE_SECTION python)
+    set(CPACK_DEBIAN_PYTHONDEBIAN_PACKAGE_DEPENDS
+        "${_compatcrypt_runtime_package} (>= ${PROJECT_VERSION}), python3 (>= ${COMPATCRYPT_PYTHON_DEB_VERSION}~), python3 (<< ${_compatcrypt_py_major}.${_compatcrypt_py_next})")
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/python.description CPACK_DEBIAN_PYTHONDEBIAN_DESCRIPTION)
+  endif()
 
   if(TARGET compatcrypt_pg)
     # libcompatcrypt.so.1 is in none of the system's packages: found in the

@@ -49,9 +49,12 @@ if [ "$(cache_value "$build" COMPATCRYPT_BUILD_SQL)" = ON ]; then
   pg_sharedir=$(cache_value "$build" COMPATCRYPT_PG_SHAREDIR)
   pg_major=$("$(cache_value "$build" COMPATCRYPT_PG_CONFIG)" --version | sed 's/^[^0-9]*\([0-9]*\).*/\1/')
 fi
+# The Python module's package, where the build has the module.
+python_version=$(cache_value "$build" COMPATCRYPT_PYTHON_DEB_VERSION)
 {
   printf '%s\n' "compatcrypt_${deb_version}_$arch.deb" "libcompatcrypt-dev_${deb_version}_$arch.deb" \
     "${runtime}_${deb_version}_$arch.deb"
+  [ -z "$python_version" ] || printf '%s\n' "python3-compatcrypt_${deb_version}_$arch.deb"
   [ -z "$pg_major" ] ||
     printf '%s\n' "postgresql-$pg_major-compatcrypt_${deb_version}_$arch.deb" "sqlite3-compatcrypt_${deb_version}_$arch.deb"
 } | LC_ALL=C sort >"$work/debs.expected"
@@ -164,6 +167,20 @@ ${pg_sharedir#/}/extension/compatcrypt--1.0.sql"
   expect_depends sqlite3-compatcrypt "$(field "$out/sqlite3-compatcrypt_${deb_version}_$arch.deb" Depends)" \
     "$runtime (>= $version)" 'libc6 *'
 fi
+if [ -n "$python_version" ]; then
+  python_dir=usr/lib/python3/dist-packages/compatcrypt
+  python_tag=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+  check_package python3-compatcrypt python "$python_dir/__init__.py
+$python_dir/__init__.pyi
+$python_dir/_compatcrypt$python_tag
+$python_dir/_compatcrypt.pyi
+$python_dir/dask.py
+$python_dir/py.typed"
+  next_minor=$((${python_version#*.} + 1))
+  expect_depends python3-compatcrypt "$(field "$out/python3-compatcrypt_${deb_version}_$arch.deb" Depends)" \
+    "$runtime (>= $version)" "python3 (>= $python_version~)" "python3 (<< ${python_version%%.*}.$next_minor)" \
+    'libc6 *' 'libstdc++6 *'
+fi
 [ "$(LC_ALL=C sort -u "$work/summaries" | wc -l)" -eq "$(wc -l <"$work/debs.expected")" ] ||
   fail "the packages do not have summaries of their own"
 
@@ -198,3 +215,40 @@ check_pkg_config "$root/usr" "$libdir" "$version"
 build_consumers "$root/usr" "$libdir" "$here/consumer"
 
 echo "deb_test: $(tr '\n' ' ' <"$work/debs.list")"
+
+# Installed for real: dpkg -i of the runtime and Python packages, and
+# Debian's python3 imports the module from them and gives the C library's
+# digest. This changes the machine, so it runs only as root, where neither
+# package is installed already, and removes both after.
+[ -n "$python_version" ] || exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: dpkg -i of python3-compatcrypt: not root (every other check passed)"
+  exit 77
+fi
+for package in "$runtime" python3-compatcrypt; do
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+    echo "SKIP: dpkg -i of python3-compatcrypt: $package is installed on this machine already (every other check passed)"
+    exit 77
+  fi
+done
+echo "== dpkg -i $runtime python3-compatcrypt"
+trap 'dpkg --purge python3-compatcrypt "$runtime" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+dpkg -i "$runtime_deb" "$out/python3-compatcrypt_${deb_version}_$arch.deb" >"$work/dpkg.log" 2>&1 ||
+  show_and_fail "$work/dpkg.log" "dpkg -i $runtime python3-compatcrypt"
+(cd / && env -u PYTHONPATH /usr/bin/python3 -c '
+import compatcrypt, sys
+assert compatcrypt.__file__.startswith("/usr/lib/python3/dist-packages/compatcrypt/"), compatcrypt.__file__
+print(compatcrypt.__version__, compatcrypt.digest(b"abc").hex())') >"$work/import.out" 2>&1 ||
+  show_and_fail "$work/import.out" "/usr/bin/python3 -c 'import compatcrypt' after dpkg -i"
+# The same digest as the C function of the package's own library.
+expected=$(/usr/bin/python3 -c '
+import ctypes, sys
+lib = ctypes.CDLL(sys.argv[1])
+out, n = ctypes.create_string_buffer(20), ctypes.c_int32()
+assert lib.MessageDigest(b"abc", 3, out, ctypes.byref(n), 1) == 1
+print(out.raw[: n.value].hex())' "/usr/$libdir/libcompatcrypt.so.$major")
+[ "$(cat "$work/import.out")" = "$version $expected" ] ||
+  fail "after dpkg -i: '$(cat "$work/import.out")', expected '$version $expected'"
+dpkg --purge python3-compatcrypt "$runtime" >"$work/purge.log" 2>&1 || show_and_fail "$work/purge.log" "dpkg --purge"
+[ ! -e /usr/lib/python3/dist-packages/compatcrypt ] || fail "dpkg --purge left /usr/lib/python3/dist-packages/compatcrypt"
+echo "deb_test: installed with dpkg -i, imported by /usr/bin/python3 ($(cat "$work/import.out")), purged"
