@@ -2,11 +2,12 @@
 // them: the output and exit-status options of --check, several lists, the
 // line layouts read back, names that need escaping, malformed lines, the
 // offset range, and the progress line on a terminal.
-#include <sys/ioctl.h>
+#include <fcntl.h>
 #include <termios.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <thread>
 
@@ -335,20 +336,6 @@ TEST_F(CliTest, OffsetsUpToTheLargestFileOffset) {
   }
 }
 
-// Reads from the terminal's master side until the other side is closed.
-std::string ReadAll(int master) {
-  std::string seen;
-  for (;;) {
-    pollfd ready{master, POLLIN, 0};
-    if (poll(&ready, 1, 20000) <= 0) break;
-    char buffer[4096];
-    const ssize_t got = read(master, buffer, sizeof buffer);
-    if (got <= 0) break;
-    seen.append(buffer, static_cast<std::size_t>(got));
-  }
-  return seen;
-}
-
 // The columns a piece of the progress line takes: one per character.
 std::size_t Columns(const std::string &text) {
   return static_cast<std::size_t>(std::count_if(
@@ -376,40 +363,20 @@ TEST_F(CliTest, ProgressFitsTheTerminal) {
   for (const unsigned short width : {16, 30, 40, 80, 200}) {
     SCOPED_TRACE("width " + std::to_string(width));
     const std::string outPath = At("out");
-    int go[2];
-    ASSERT_EQ(pipe(go), 0);
-    winsize size{};
-    size.ws_row = 24;
-    size.ws_col = width;
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      close(go[1]);
-      char byte;
-      if (read(go[0], &byte, 1) != 1) _exit(126);
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(126);
-      execl(COMPATCRYPT_CLI, COMPATCRYPT_CLI, "digest", name.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(go[0]);
+    const Command command(COMPATCRYPT_CLI, {"digest", name});
+    TerminalJob job(command, {.stdoutPath = outPath, .columns = width, .held = true});
+    ASSERT_TRUE(job.Started());
     // Suspend the terminal's output before the tool starts, resume it a
     // little later.
-    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    const int slave = open(ptsname(job.master()), O_RDWR | O_NOCTTY);
     ASSERT_GE(slave, 0);
     ASSERT_EQ(tcflow(slave, TCOOFF), 0);
-    ASSERT_EQ(write(go[1], "g", 1), 1);
-    close(go[1]);
+    job.Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     ASSERT_EQ(tcflow(slave, TCOON), 0);
     close(slave);
-    const std::string screen = ReadAll(master);
-    close(master);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    ASSERT_TRUE(WIFEXITED(wstatus));
-    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << screen;
+    std::string screen;
+    EXPECT_EQ(job.Finish(&screen, 20s), 0) << screen;
     EXPECT_EQ(ReadText(outPath), expected);
 
     // Redrawn with "\r", erased at the end; never a newline.
