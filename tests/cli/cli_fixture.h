@@ -35,23 +35,6 @@ using testing::HasSubstr;
 #define COMPATCRYPT_SKIP_IF_TOOL_SANITIZED() static_cast<void>(0)
 #endif
 
-// The name as the tool's lines show it: with a backslash, newline or
-// carriage return escaped, behind a leading backslash.
-inline std::string Shown(const std::string &name) {
-  std::string escaped;
-  for (const char c : name) {
-    if (c == '\\')
-      escaped += "\\\\";
-    else if (c == '\n')
-      escaped += "\\n";
-    else if (c == '\r')
-      escaped += "\\r";
-    else
-      escaped += c;
-  }
-  return escaped == name ? name : "\\" + escaped;
-}
-
 inline constexpr const char *kKeyHex = "8a00d5e3f1007c2b9e4d00aa11223344";
 
 // kKeyHex with a letter that is not a hex digit.
