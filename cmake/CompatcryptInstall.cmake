@@ -6,7 +6,7 @@
 #   Development  the headers, the linker names (libcompatcrypt.so,
 #                libcompatcrypt-cxx.so), the CMake package and the
 #                pkg-config files
-#   Tool         the compatcrypt program and its manual page (tools/cli)
+#   Tool         the compatcrypt program and its manual page (cli/)
 # and Documentation, the LICENSE, for a plain installation.
 #
 # The static core both libraries are built from belongs to none: it is

@@ -99,11 +99,12 @@ COMPATCRYPT_CXX_API std::string to_hex(std::span<const std::byte> bytes);
 // Digest of `data` (MessageDigest).
 COMPATCRYPT_CXX_API DigestValue digest(std::span<const std::byte> data);
 
-// Digest of the file's bytes from `offset` to its end (FileDigest); an
+// Digest of the file's bytes from `offset` to its end, as FileDigest gives
+// it, for any file offset from 0 to 2^63 - 1 (FileDigest takes 31 bits); an
 // offset at or past the end digests zero bytes. Throws Error (result::failed)
 // naming the file and the reason when it cannot be opened, positioned or
-// read.
-COMPATCRYPT_CXX_API DigestValue file_digest(const std::filesystem::path &path, std::int32_t offset = 0);
+// read, or when `offset` is negative.
+COMPATCRYPT_CXX_API DigestValue file_digest(const std::filesystem::path &path, std::int64_t offset = 0);
 
 // Streaming digest: finish() equals digest() of everything given to
 // update() since construction or the last finish(), however it was cut,

@@ -29,6 +29,6 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$build" --target compatcrypt compatcrypt_demo compatcrypt_cli >/dev/null
-echo "compatcrypt-demo: the compatcrypt tool is at $build/tools/cli/compatcrypt" >&2
+echo "compatcrypt-demo: the compatcrypt tool is at $build/cli/compatcrypt" >&2
 cd "$caller"
 exec "$build/tools/demo/compatcrypt-demo" "$@"

@@ -47,17 +47,17 @@ std::filesystem::path ToPath(py::handle path) {
   return std::filesystem::path(std::string(encoded));
 }
 
-// The offset as the library takes it (a 32-bit count): any integer type
-// (TypeError otherwise), from 0 to 2^31 - 1 (ValueError otherwise).
-std::int32_t ToOffset(py::handle offset) {
+// The offset as file_digest takes it, a file offset: any integer type
+// (TypeError otherwise), from 0 to 2^63 - 1 (ValueError otherwise).
+std::int64_t ToOffset(py::handle offset) {
   const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(offset.ptr()));
   if (!index) throw py::error_already_set();
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
   if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
-  if (overflow != 0 || value < 0 || value > INT32_MAX)
-    throw py::value_error("offset must be from 0 to 2**31 - 1, not " + py::str(index).cast<std::string>());
-  return static_cast<std::int32_t>(value);
+  if (overflow != 0 || value < 0)
+    throw py::value_error("offset must be from 0 to 2**63 - 1, not " + py::str(index).cast<std::string>());
+  return value;
 }
 
 }  // namespace
@@ -81,15 +81,16 @@ void BindDigest(py::module_ &module) {
       "file_digest",
       [](py::handle path, py::handle offset_object) {
         const std::filesystem::path file = ToPath(path);
-        const std::int32_t offset = ToOffset(offset_object);
+        const std::int64_t offset = ToOffset(offset_object);
         return ToBytes(RunReleasingGil(true, [&] { return compatcrypt::file_digest(file, offset); }));
       },
       py::arg("path"), py::arg("offset") = 0,
       "file_digest(path, offset=0) -> bytes\n\n"
-      "The digest of a file's bytes from `offset` to its end (str, bytes or\n"
-      "os.PathLike path); an offset at or past the end digests no bytes. Raises\n"
-      "compatcrypt.Error (code RESULT_FAILED) naming the file and the reason when\n"
-      "it cannot be opened, positioned or read (a directory, say).");
+      "The digest of a file's bytes from `offset` (0 to 2**63 - 1) to its end\n"
+      "(str, bytes or os.PathLike path); an offset at or past the end digests no\n"
+      "bytes. Raises compatcrypt.Error (code RESULT_FAILED) naming the file and\n"
+      "the reason when it cannot be opened, positioned or read (a directory,\n"
+      "say).");
 
   py::class_<DigestObject>(module, "Digest",
                            "Digest(data=b'')\n\n"

@@ -69,7 +69,7 @@ DigestValue digest(std::span<const std::byte> data) {
   return value;
 }
 
-DigestValue file_digest(const std::filesystem::path &path, std::int32_t offset) {
+DigestValue file_digest(const std::filesystem::path &path, std::int64_t offset) {
   const std::string name = path.string();
   if (offset < 0) throw Error(result::failed, name + ": negative offset " + std::to_string(offset));
   DigestValue value{};

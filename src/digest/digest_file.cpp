@@ -7,6 +7,7 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -33,14 +34,23 @@ constexpr std::size_t kReadBytes = 256 * kBlockSize;
 // stream allocates it on the heap, and no export allocates.
 #if defined(_WIN32)
 int OpenForReading(const char *path) { return _open(path, _O_RDONLY | _O_BINARY); }
-bool SeekTo(int fd, int32_t offset) { return _lseek(fd, offset, SEEK_SET) == offset; }
+bool SeekTo(int fd, int64_t offset) { return _lseeki64(fd, offset, SEEK_SET) == offset; }
 long ReadSome(int fd, uint8_t *buffer, std::size_t size) {
   return _read(fd, buffer, static_cast<unsigned>(size));
 }
+bool PastLargestFile(int, int64_t) { return false; }
 void CloseFile(int fd) { _close(fd); }
 #else
 int OpenForReading(const char *path) { return open(path, O_RDONLY | O_CLOEXEC); }
-bool SeekTo(int fd, int32_t offset) { return lseek(fd, offset, SEEK_SET) == offset; }
+// Every offset file_digest takes must reach lseek whole.
+static_assert(sizeof(off_t) == sizeof(int64_t), "64-bit file offsets (_FILE_OFFSET_BITS=64)");
+bool SeekTo(int fd, int64_t offset) { return lseek(fd, offset, SEEK_SET) == offset; }
+// A file system refuses to seek past its largest file size (EINVAL); such an
+// offset is past the end of the file, which has no bytes there.
+bool PastLargestFile(int fd, int64_t offset) {
+  struct stat status;
+  return errno == EINVAL && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && offset >= status.st_size;
+}
 long ReadSome(int fd, uint8_t *buffer, std::size_t size) { return static_cast<long>(read(fd, buffer, size)); }
 void CloseFile(int fd) { close(fd); }
 #endif
@@ -51,10 +61,14 @@ DigestFile::~DigestFile() {
   if (fd_ >= 0) CloseFile(fd_);
 }
 
-bool DigestFile::Open(const char *path, int32_t offset) {
+bool DigestFile::Open(const char *path, int64_t offset) {
   fd_ = OpenForReading(path);
   if (fd_ < 0) return false;
-  if (offset < 0 || !SeekTo(fd_, offset)) return false;
+  if (offset < 0) return false;
+  if (!SeekTo(fd_, offset)) {
+    if (!PastLargestFile(fd_, offset)) return false;
+    noBytes_ = true;
+  }
 #if defined(POSIX_FADV_SEQUENTIAL)
   // Read once, in order: the kernel may read further ahead (a hint only; a
   // file that takes none, such as a pipe, is no failure).
@@ -68,8 +82,8 @@ bool DigestFile::Digest(std::span<uint8_t, kDigestBytes> out) {
   uint8_t buffer[kReadBytes];
   // A read may return fewer bytes than asked before the end (a pipe, a
   // signal); only 0 is the end.
-  long got;
-  while ((got = ReadSome(fd_, buffer, sizeof buffer)) != 0) {
+  long got = 0;
+  while (!noBytes_ && (got = ReadSome(fd_, buffer, sizeof buffer)) != 0) {
     if (got < 0) {
       if (errno == EINTR) continue;
       break;

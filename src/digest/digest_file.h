@@ -19,8 +19,9 @@ class DigestFile {
 
   // Opens `path` for reading and positions it at `offset`. False when the
   // file cannot be opened or positioned (a negative offset, a pipe); errno
-  // tells why. An offset at or past the end is no failure.
-  bool Open(const char *path, int32_t offset);
+  // tells why. An offset at or past the end is no failure. FileDigest gives
+  // 32-bit offsets, the C++ file_digest any 64-bit one.
+  bool Open(const char *path, int64_t offset);
 
   // Reads to the end and writes the digest. False, with nothing written,
   // when a read fails (an I/O error, a directory): a failed read must not
@@ -29,6 +30,7 @@ class DigestFile {
 
  private:
   int fd_ = -1;
+  bool noBytes_ = false;  // positioned past the largest file the file system holds
 };
 
 }  // namespace compatcrypt::digest_core

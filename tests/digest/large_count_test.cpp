@@ -15,6 +15,7 @@
 #include "compatcrypt.h"
 #include "digest/digest_stream.h"
 #include "support/openssl_models.h"
+#include "support/sparse_file.h"
 #include "support/test_support.h"
 
 namespace compatcrypt::test {
@@ -66,28 +67,6 @@ TEST_P(LargeCountTail, StreamOverFourGiB) {
 
 INSTANTIATE_TEST_SUITE_P(Tails, LargeCountTail, testing::Values(HeadAndTail{100, 37}, HeadAndTail{64, 0}));
 
-// A sparse file of 4 GiB + 100 bytes: a few KiB of data at a few places,
-// holes elsewhere.
-struct Segment {
-  uint64_t offset;
-  Bytes bytes;
-};
-
-// Feeds the model the file's bytes from `from` to `size`.
-Bytes ModelOfSparseFile(const std::vector<Segment> &segments, uint64_t size, uint64_t from) {
-  ModelDigestStream model;
-  uint64_t at = from;
-  for (const Segment &s : segments) {
-    const uint64_t end = s.offset + s.bytes.size();
-    if (end <= at) continue;
-    if (s.offset > at) model.UpdateZeros(s.offset - at), at = s.offset;
-    model.Update(s.bytes.data() + (at - s.offset), end - at);
-    at = end;
-  }
-  model.UpdateZeros(size - at);
-  return model.Finish();
-}
-
 // FileDigest over more than 4 GiB from offsets that leave tails of 100, 64,
 // 57 and 0 bytes (count 0) and from the largest offset: a count kept in 32
 // signed bits, or a read loop that stops at 2 or 4 GiB, gives another digest.
@@ -102,22 +81,9 @@ TEST(LargeCount, FileDigestOfSparseFileOverFourGiB) {
       {3 * (uint64_t{1} << 30) + 7, RandomBytes(rng, 3000)},
       {size - 4096, RandomBytes(rng, 4096)},
   };
-  {
-    const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-      ::close(fd);
-      GTEST_SKIP() << "the file system refuses a file of 4 GiB";
-    }
-    for (const Segment &s : segments)
-      ASSERT_EQ(::pwrite(fd, s.bytes.data(), s.bytes.size(), static_cast<off_t>(s.offset)),
-                static_cast<ssize_t>(s.bytes.size()));
-    ::close(fd);
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    if (static_cast<uint64_t>(st.st_blocks) * 512 > (uint64_t{1} << 30))
-      GTEST_SKIP() << "the file system does not keep the holes sparse";
-  }
+  // A few KiB of data at a few places, holes elsewhere.
+  const std::string unusable = WriteSparseFile(path, size, segments);
+  if (!unusable.empty()) GTEST_SKIP() << unusable;
   const int32_t offsets[] = {0, 36, 43, 100, INT32_MAX};
   std::vector<std::future<Bytes>> digests;
   for (int32_t offset : offsets)

@@ -79,6 +79,38 @@ def test_file_digest_is_file_digest(clib, sample_file, offset):
     assert compatcrypt.file_digest(sample_file, offset) == expected
 
 
+# Offsets are file offsets, up to 2**63 - 1: past the end of a small file
+# each digests no bytes, those whose low 32 bits are small or negative too.
+@pytest.mark.parametrize("offset", [2**31, 2**32, 2**32 + 5, 2**32 + 63, 2**40 + 1, 2**63 - 1])
+def test_offsets_past_the_end_digest_no_bytes(clib, sample_file, offset):
+    assert compatcrypt.file_digest(sample_file, offset) == clib.digest(b"")
+
+
+def test_offsets_past_four_gib_of_a_sparse_file(clib, tmp_path, rng):
+    """Data 4 GiB into a sparse file: from each offset, MessageDigest of the
+    bytes from there (zeros of the hole, then the data)."""
+    data = rng.randbytes(100)
+    path = tmp_path / "sparse.bin"
+    with open(path, "wb") as file:
+        try:
+            file.truncate(2**32 + len(data))
+        except OSError as error:
+            pytest.skip(f"the file system refuses a file of 4 GiB: {error}")
+        file.seek(2**32)
+        file.write(data)
+    if os.stat(path).st_blocks * 512 > 2**30:
+        pytest.skip("the file system does not keep the hole sparse")
+    for offset, rest in [
+        (2**32 - 70, bytes(70) + data),
+        (2**32, data),
+        (2**32 + 1, data[1:]),
+        (2**32 + 36, data[36:]),
+        (2**32 + 43, data[43:]),
+        (2**32 + 100, b""),
+    ]:
+        assert compatcrypt.file_digest(path, offset) == clib.digest(rest), offset
+
+
 @pytest.mark.parametrize("kind", [str, os.fsencode, pathlib.Path])
 def test_file_digest_path_kinds(clib, sample_file, kind):
     assert compatcrypt.file_digest(kind(str(sample_file))) == clib.file_digest(sample_file)[1]
@@ -110,7 +142,8 @@ def test_unreadable_files_raise_the_library_code(clib, tmp_path, target):
     "path, offset, error",
     [
         ("file", -1, ValueError),
-        ("file", 2**31, ValueError),
+        ("file", -(2**32), ValueError),
+        ("file", 2**63, ValueError),
         ("file", 2**64, ValueError),
         ("file", 1.0, TypeError),
         ("file", "1", TypeError),

@@ -2,11 +2,12 @@
 // them: the output and exit-status options of --check, several lists, the
 // line layouts read back, names that need escaping, malformed lines, the
 // offset range, and the progress line on a terminal.
-#include <sys/ioctl.h>
+#include <fcntl.h>
 #include <termios.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <thread>
 
@@ -155,48 +156,110 @@ TEST_F(CliTest, CheckReadsSeveralLists) {
   EXPECT_EQ(run.out, a + ": OK\n" + b + ": OK\n");
 }
 
-// Both layouts of digest's output, for names that need escaping or hold
-// the tag layout's own separators, read back by --check.
+// File names and, literally, what the tool writes for them. Digest lines
+// escape a backslash, newline or carriage return ("\\", "\n", "\r") and
+// then start with a backslash; every other byte, control characters and
+// invalid UTF-8 included, is written as it is. --check shows the name as
+// digest lines write it, the marking backslash first. Error messages quote
+// a name holding a backslash or a control character, with \\, \n, \r, \t
+// and \xHH, and leave bytes from 0x80 on alone. Every file holds "abc",
+// whose digest is cf094cf0e4f3001a04da7f2bfbcba247ddf92d2c.
+#define ABC_DIGEST "cf094cf0e4f3001a04da7f2bfbcba247ddf92d2c"
+struct NameCase {
+  const char *what;
+  std::string name;
+  std::string line;     // digest NAME
+  std::string tagLine;  // digest --tag NAME
+  std::string checked;  // the name in the lines of --check
+  std::string message;  // the name in an error message
+};
+const std::vector<NameCase> kNameCases = {
+    {"plain", "plain.bin", ABC_DIGEST "  plain.bin\n", "compatcrypt (plain.bin) = " ABC_DIGEST "\n",
+     "plain.bin", "plain.bin"},
+    {"spaces", " spaced  name ", ABC_DIGEST "   spaced  name \n",
+     "compatcrypt ( spaced  name ) = " ABC_DIGEST "\n", " spaced  name ", " spaced  name "},
+    {"backslash", "back\\slash", "\\" ABC_DIGEST "  back\\\\slash\n",
+     "\\compatcrypt (back\\\\slash) = " ABC_DIGEST "\n", "\\back\\\\slash", "'back\\\\slash'"},
+    {"a backslash alone", "\\", "\\" ABC_DIGEST "  \\\\\n", "\\compatcrypt (\\\\) = " ABC_DIGEST "\n",
+     "\\\\\\", "'\\\\'"},
+    {"backslash and n, not a newline", "a\\nb", "\\" ABC_DIGEST "  a\\\\nb\n",
+     "\\compatcrypt (a\\\\nb) = " ABC_DIGEST "\n", "\\a\\\\nb", "'a\\\\nb'"},
+    {"newline", "new\nline", "\\" ABC_DIGEST "  new\\nline\n",
+     "\\compatcrypt (new\\nline) = " ABC_DIGEST "\n", "\\new\\nline", "'new\\nline'"},
+    {"carriage return inside", "mid\rdle", "\\" ABC_DIGEST "  mid\\rdle\n",
+     "\\compatcrypt (mid\\rdle) = " ABC_DIGEST "\n", "\\mid\\rdle", "'mid\\rdle'"},
+    {"carriage return at the end", "ends\r", "\\" ABC_DIGEST "  ends\\r\n",
+     "\\compatcrypt (ends\\r) = " ABC_DIGEST "\n", "\\ends\\r", "'ends\\r'"},
+    {"CRLF inside", "crlf\r\nname", "\\" ABC_DIGEST "  crlf\\r\\nname\n",
+     "\\compatcrypt (crlf\\r\\nname) = " ABC_DIGEST "\n", "\\crlf\\r\\nname", "'crlf\\r\\nname'"},
+    {"tab and bell", "tab\tbell\a", ABC_DIGEST "  tab\tbell\a\n",
+     "compatcrypt (tab\tbell\a) = " ABC_DIGEST "\n", "tab\tbell\a", "'tab\\tbell\\x07'"},
+    {"escape sequences", "evil\033]0;owned\007\033[2K", ABC_DIGEST "  evil\033]0;owned\007\033[2K\n",
+     "compatcrypt (evil\033]0;owned\007\033[2K) = " ABC_DIGEST "\n", "evil\033]0;owned\007\033[2K",
+     "'evil\\x1b]0;owned\\x07\\x1b[2K'"},
+    {"DEL", "del\x7f", ABC_DIGEST "  del\x7f\n", "compatcrypt (del\x7f) = " ABC_DIGEST "\n", "del\x7f",
+     "'del\\x7f'"},
+    {"escape sequence and backslash", "\033[31mred\\", "\\" ABC_DIGEST "  \033[31mred\\\\\n",
+     "\\compatcrypt (\033[31mred\\\\) = " ABC_DIGEST "\n", "\\\033[31mred\\\\", "'\\x1b[31mred\\\\'"},
+    {"invalid UTF-8", "bad\xff\xfe\xc3(", ABC_DIGEST "  bad\xff\xfe\xc3(\n",
+     "compatcrypt (bad\xff\xfe\xc3() = " ABC_DIGEST "\n", "bad\xff\xfe\xc3(", "bad\xff\xfe\xc3("},
+    {"UTF-8",
+     "gr\xc3\xbc\xc3\x9f"
+     "e",
+     ABC_DIGEST "  gr\xc3\xbc\xc3\x9f"
+                "e\n",
+     "compatcrypt (gr\xc3\xbc\xc3\x9f"
+     "e) = " ABC_DIGEST "\n",
+     "gr\xc3\xbc\xc3\x9f"
+     "e",
+     "gr\xc3\xbc\xc3\x9f"
+     "e"},
+    {"quote", "it's", ABC_DIGEST "  it's\n", "compatcrypt (it's) = " ABC_DIGEST "\n", "it's", "it's"},
+    {"tag separators", "x) = 0123 (y", ABC_DIGEST "  x) = 0123 (y\n",
+     "compatcrypt (x) = 0123 (y) = " ABC_DIGEST "\n", "x) = 0123 (y", "x) = 0123 (y"},
+    {"leading star, the binary-mode mark of other tools", "*star", ABC_DIGEST "  *star\n",
+     "compatcrypt (*star) = " ABC_DIGEST "\n", "*star", "*star"},
+    {"leading dash", "-dash", ABC_DIGEST "  -dash\n", "compatcrypt (-dash) = " ABC_DIGEST "\n", "-dash",
+     "-dash"},
+};
+#undef ABC_DIGEST
+
+// Both layouts of digest's output for each name of the table, read back by
+// --check, and the name in the message for a missing file.
 TEST_F(CliTest, DigestLinesOfEitherLayoutAreCheckedBack) {
-  struct Case {
-    const char *what;
-    std::string name;
+  // Run in the work directory, so that the names are the table's own.
+  const auto run = [&](std::vector<std::string> args) {
+    return Tool(Spawn{.args = std::move(args), .cwd = work().string()});
   };
-  const std::vector<Case> cases = {
-      {"plain", "plain.bin"},
-      {"spaces", " spaced  name "},
-      {"backslash", "back\\slash"},
-      {"newline", "new\nline"},
-      {"carriage return inside", "mid\rdle"},
-      {"carriage return at the end", "ends\r"},
-      {"tag separators", "x) = 0123 (y"},
-  };
-  for (const Case &c : cases) {
+  for (const NameCase &c : kNameCases) {
     SCOPED_TRACE(c.what);
-    const std::string path = Write(c.name, "content of " + c.name);
-    const std::string hex = FileDigestHex(path);
-    const bool escaped = Shown(path) != path;
-    const std::string written = escaped ? Shown(path).substr(1) : path;
+    const std::string path = Write(c.name, "abc");
+    ASSERT_EQ(FileDigestHex(path), "cf094cf0e4f3001a04da7f2bfbcba247ddf92d2c");
 
-    Outcome run = Tool({"digest", path});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, std::string(escaped ? "\\" : "") + hex + "  " + written + "\n");
-    const std::string plainList = Write("plain.list", run.out);
+    Outcome outcome = run({"digest", "--", c.name});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, c.line);
+    Write("plain.list", c.line);
 
-    run = Tool({"digest", "--tag", path});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, std::string(escaped ? "\\" : "") + "compatcrypt (" + written + ") = " + hex + "\n");
-    const std::string tagList = Write("tag.list", run.out);
+    outcome = run({"digest", "--tag", "--", c.name});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, c.tagLine);
+    Write("tag.list", c.tagLine);
 
-    run = Tool({"digest", "--check", plainList, tagList});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, Shown(path) + ": OK\n" + Shown(path) + ": OK\n");
+    outcome = run({"digest", "--check", "plain.list", "tag.list"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, c.checked + ": OK\n" + c.checked + ": OK\n");
 
     Write(c.name, "changed");
-    run = Tool({"digest", "--check", "--quiet", plainList, tagList});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, Shown(path) + ": FAILED\n" + Shown(path) + ": FAILED\n");
+    outcome = run({"digest", "--check", "--quiet", "plain.list", "tag.list"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, c.checked + ": FAILED\n" + c.checked + ": FAILED\n");
+
     fs::remove(path);
+    outcome = run({"digest", "--", c.name});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "compatcrypt: " + c.message + ": No such file or directory\n");
   }
 }
 
@@ -206,24 +269,25 @@ TEST_F(CliTest, DigestLinesOfEitherLayoutAreCheckedBack) {
 TEST_F(CliTest, ACarriageReturnAtTheEndOfANameIsNotALineEnding) {
   const std::string f = Write("f", "same content");
   const std::string fcr = Write("f\r", "same content");
+  const std::string hex = FileDigestHex(f);
   Outcome run = Tool({"digest", fcr});
   ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "\\" + hex + "  " + f + "\\r\n");
   const std::string list = Write("list", run.out);
 
   run = Tool({"digest", "-c", list});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, Shown(fcr) + ": OK\n");
+  EXPECT_EQ(run.out, "\\" + f + "\\r: OK\n");
 
   Write("f\r", "tampered content");
   run = Tool({"digest", "-c", list});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, Shown(fcr) + ": FAILED\n");
+  EXPECT_EQ(run.out, "\\" + f + "\\r: FAILED\n");
 
   // Only the line ending is removed: "HEX  f\r\r\n" names "f\r".
-  run = Tool({"digest", "-c",
-              Write("crlf", FileDigestHex(f) + "  " + f + "\r\n" + FileDigestHex(f) + "  " + fcr + "\r\n")});
+  run = Tool({"digest", "-c", Write("crlf", hex + "  " + f + "\r\n" + hex + "  " + fcr + "\r\n")});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, f + ": OK\n" + Shown(fcr) + ": FAILED\n");
+  EXPECT_EQ(run.out, f + ": OK\n\\" + f + "\\r: FAILED\n");
 }
 
 // Lines no file can be named by are malformed, whatever follows them: a NUL
@@ -335,20 +399,6 @@ TEST_F(CliTest, OffsetsUpToTheLargestFileOffset) {
   }
 }
 
-// Reads from the terminal's master side until the other side is closed.
-std::string ReadAll(int master) {
-  std::string seen;
-  for (;;) {
-    pollfd ready{master, POLLIN, 0};
-    if (poll(&ready, 1, 20000) <= 0) break;
-    char buffer[4096];
-    const ssize_t got = read(master, buffer, sizeof buffer);
-    if (got <= 0) break;
-    seen.append(buffer, static_cast<std::size_t>(got));
-  }
-  return seen;
-}
-
 // The columns a piece of the progress line takes: one per character.
 std::size_t Columns(const std::string &text) {
   return static_cast<std::size_t>(std::count_if(
@@ -364,8 +414,14 @@ TEST_F(CliTest, ProgressFitsTheTerminal) {
   fs::create_directories(directory);
   const std::string name = (directory / ("grüße-" + std::string(100, 'n') + "\nend.bin")).string();
   fs::resize_file(Write(fs::relative(name, work()).string(), ""), 64 << 20);
-  const std::string expected =
-      std::string("\\").append(FileDigestHex(name)) + "  " + Shown(name).substr(1) + "\n";
+  // The newline escaped, the line marked with a backslash.
+  const std::string expected = std::string("\\")
+                                   .append(FileDigestHex(name))
+                                   .append("  ")
+                                   .append(directory.string())
+                                   .append("/grüße-")
+                                   .append(100, 'n')
+                                   .append("\\nend.bin\n");
 
   // Not a terminal: no progress line.
   Outcome plain = Tool({"digest", name});
@@ -376,40 +432,20 @@ TEST_F(CliTest, ProgressFitsTheTerminal) {
   for (const unsigned short width : {16, 30, 40, 80, 200}) {
     SCOPED_TRACE("width " + std::to_string(width));
     const std::string outPath = At("out");
-    int go[2];
-    ASSERT_EQ(pipe(go), 0);
-    winsize size{};
-    size.ws_row = 24;
-    size.ws_col = width;
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      close(go[1]);
-      char byte;
-      if (read(go[0], &byte, 1) != 1) _exit(126);
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(126);
-      execl(COMPATCRYPT_CLI, COMPATCRYPT_CLI, "digest", name.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(go[0]);
+    const Command command(COMPATCRYPT_CLI, {"digest", name});
+    TerminalJob job(command, {.stdoutPath = outPath, .columns = width, .held = true});
+    ASSERT_TRUE(job.Started());
     // Suspend the terminal's output before the tool starts, resume it a
     // little later.
-    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    const int slave = open(ptsname(job.master()), O_RDWR | O_NOCTTY);
     ASSERT_GE(slave, 0);
     ASSERT_EQ(tcflow(slave, TCOOFF), 0);
-    ASSERT_EQ(write(go[1], "g", 1), 1);
-    close(go[1]);
+    job.Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     ASSERT_EQ(tcflow(slave, TCOON), 0);
     close(slave);
-    const std::string screen = ReadAll(master);
-    close(master);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    ASSERT_TRUE(WIFEXITED(wstatus));
-    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << screen;
+    std::string screen;
+    EXPECT_EQ(job.Finish(&screen, 20s), 0) << screen;
     EXPECT_EQ(ReadText(outPath), expected);
 
     // Redrawn with "\r", erased at the end; never a newline.

@@ -3,297 +3,18 @@
 // the process's memory, and what the terminal and the output directory look
 // like after a signal, with real signals sent to a real process.
 #include <signal.h>
-#include <sys/ptrace.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <termios.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstring>
-#include <functional>
-#include <thread>
+#include <algorithm>
+#include <span>
 
 #include "cli_fixture.h"
 
 namespace compatcrypt::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 // A key without zero bytes: no warning is expected with it.
 constexpr const char *kWholeKeyHex = "0123456789abcdeffedcba9876543210";
-
-// The signals whose default effect ends the tool.
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2};
-
-std::string SignalName(int signal) { return std::string(sigabbrev_np(signal)); }
-
-// A program's argument and environment vectors, built before a fork so
-// that the child only has to call execve.
-class Command {
- public:
-  Command(const std::string &program, std::vector<std::string> args,
-          const std::map<std::string, std::string> &env = {})
-      : args_(std::move(args)) {
-    args_.insert(args_.begin(), program);
-    for (std::string &arg : args_) argv_.push_back(arg.data());
-    argv_.push_back(nullptr);
-    for (char **e = environ; *e != nullptr; ++e) env_.emplace_back(*e);
-    for (const auto &[name, value] : env) env_.push_back(name + "=" + value);
-    for (std::string &entry : env_) envp_.push_back(entry.data());
-    envp_.push_back(nullptr);
-  }
-  Command(const Command &) = delete;
-  Command &operator=(const Command &) = delete;
-
-  [[noreturn]] void Exec() const {
-    execve(argv_[0], argv_.data(), envp_.data());
-    _exit(127);
-  }
-
- private:
-  std::vector<std::string> args_;
-  std::vector<char *> argv_;
-  std::vector<std::string> env_;
-  std::vector<char *> envp_;
-};
-
-// In a child before exec: the signals the tool handles start with their
-// default effect, except those given as ignored; no core files.
-void PrepareChild(const std::vector<int> &ignored = {}) {
-  for (const int signal : kEndingSignals) std::signal(signal, SIG_DFL);
-  std::signal(SIGTSTP, SIG_DFL);
-  for (const int signal : ignored) std::signal(signal, SIG_IGN);
-  const rlimit noCore{0, 0};
-  setrlimit(RLIMIT_CORE, &noCore);
-}
-
-void Redirect(int fd, const std::string &path, int flags) {
-  const int opened = open(path.c_str(), flags, 0600);
-  if (opened < 0) _exit(126);
-  dup2(opened, fd);
-  close(opened);
-}
-
-int Reap(pid_t pid) {
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-  }
-  return wstatus;
-}
-
-// A child process, killed and reaped if a test ends before it does.
-class Child {
- public:
-  explicit Child(pid_t pid = -1) : pid_(pid) {}
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      Reap(pid_);
-    }
-  }
-  Child(const Child &) = delete;
-  Child &operator=(const Child &) = delete;
-  pid_t pid() const { return pid_; }
-  int Wait() {
-    const int wstatus = Reap(pid_);
-    pid_ = -1;
-    return wstatus;
-  }
-  // For a child reaped already.
-  void Release() { pid_ = -1; }
-
- private:
-  pid_t pid_;
-};
-
-bool WaitUntil(const std::function<bool()> &condition) {
-  for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return condition();
-}
-
-std::string Proc(pid_t pid, const std::string &entry) { return "/proc/" + std::to_string(pid) + "/" + entry; }
-
-// The state letter of /proc/PID/stat: 'T' for a stopped process.
-char StateOf(pid_t pid) {
-  const std::string stat = ReadText(Proc(pid, "stat"));
-  const std::size_t end = stat.rfind(") ");
-  return end == std::string::npos ? '?' : stat[end + 2];
-}
-
-// Whether the process has a file in `dir` open (its output file: a
-// temporary name or an unnamed file there both show up as such).
-bool HasFileOpenIn(pid_t pid, const fs::path &dir) {
-  std::error_code error;
-  for (const auto &entry : fs::directory_iterator(Proc(pid, "fd"), error)) {
-    if (std::stoi(entry.path().filename().string()) <= 2) continue;
-    const std::string target = fs::read_symlink(entry.path(), error).string();
-    if (target.starts_with(dir.string() + "/")) return true;
-  }
-  return false;
-}
-
-// The writable memory of a (stopped) process, mapping after mapping.
-std::string WritableMemoryOf(pid_t pid) {
-  std::ifstream maps(Proc(pid, "maps"));
-  const int mem = open(Proc(pid, "mem").c_str(), O_RDONLY);
-  EXPECT_GE(mem, 0) << std::strerror(errno);
-  std::string memory;
-  std::string line;
-  while (std::getline(maps, line)) {
-    unsigned long start = 0, end = 0;
-    char perms[5] = {};
-    if (std::sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, perms) != 3 || perms[1] != 'w') continue;
-    std::string region(end - start, '\0');
-    const ssize_t got = pread(mem, region.data(), region.size(), static_cast<off_t>(start));
-    if (got > 0) memory.append(region, 0, static_cast<std::size_t>(got)).push_back('\0');
-  }
-  close(mem);
-  return memory;
-}
-
-// The first piece of 16 characters of `secret` found in `memory`, or "".
-// Pieces rather than the whole: freeing a block overwrites its first bytes,
-// and a copy through registers may hold any part of it.
-std::string PieceFound(const std::string &memory, const std::string &secret) {
-  constexpr std::size_t kPiece = 16;
-  for (std::size_t at = 0; at + kPiece <= secret.size(); ++at)
-    if (memory.find(secret.substr(at, kPiece)) != std::string::npos) return secret.substr(at, kPiece);
-  return "";
-}
-
-// Runs `command` to its end under ptrace and calls `atExit` while the
-// process is stopped on its way out: its exit handlers and destructors
-// have run, and its memory is still there to be read. Returns the wait
-// status; 126 when tracing is not permitted.
-int RunTracedToExit(const Command &command, const std::string &stdinPath, const std::string &outPath,
-                    const std::string &errPath, const std::function<void(pid_t)> &atExit) {
-  Child child(fork());
-  if (child.pid() == 0) {
-    if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(126);
-    PrepareChild();
-    Redirect(0, stdinPath, O_RDONLY);
-    Redirect(1, outPath, O_WRONLY | O_CREAT | O_TRUNC);
-    Redirect(2, errPath, O_WRONLY | O_CREAT | O_TRUNC);
-    raise(SIGSTOP);
-    command.Exec();
-  }
-  int wstatus = Reap(child.pid());
-  if (!WIFSTOPPED(wstatus)) {
-    child.Release();
-    return wstatus;
-  }
-  ptrace(PTRACE_SETOPTIONS, child.pid(), nullptr,
-         PTRACE_O_TRACEEXIT | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL);
-  int deliver = 0;
-  for (;;) {
-    ptrace(PTRACE_CONT, child.pid(), nullptr, deliver);
-    wstatus = Reap(child.pid());
-    if (!WIFSTOPPED(wstatus)) break;
-    const int event = wstatus >> 16;
-    if (event == PTRACE_EVENT_EXIT) atExit(child.pid());
-    deliver =
-        event == 0 && WSTOPSIG(wstatus) != SIGTRAP && WSTOPSIG(wstatus) != SIGSTOP ? WSTOPSIG(wstatus) : 0;
-  }
-  child.Release();
-  return wstatus;
-}
-
-// Reads what the tool writes to its terminal until `until` appears (with
-// an empty `until`: until the terminal is closed); gives up after 10 s.
-std::string ReadTerminal(int master, const std::string &until) {
-  std::string seen;
-  while (until.empty() || seen.find(until) == std::string::npos) {
-    pollfd ready{master, POLLIN, 0};
-    if (poll(&ready, 1, 10000) <= 0) break;
-    char buffer[256];
-    const ssize_t got = read(master, buffer, sizeof buffer);
-    if (got <= 0) break;
-    seen.append(buffer, static_cast<std::size_t>(got));
-  }
-  return seen;
-}
-
-void Type(int master, const std::string &text) {
-  EXPECT_EQ(write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-}
-
-// The terminal's echo flag, read through the master side.
-bool EchoOn(int master) {
-  termios settings;
-  EXPECT_EQ(tcgetattr(master, &settings), 0) << std::strerror(errno);
-  return (settings.c_lflag & ECHO) != 0;
-}
-
-// The tool as the foreground job of a terminal of its own, started the way
-// a shell with job control starts it: in a process group of its own, whose
-// parent (the "shell") stays in the session, so that it can be stopped
-// and continued. The shell exits with the tool's exit status, or 128 plus
-// the number of the signal that ended it.
-class TerminalJob {
- public:
-  TerminalJob(const Command &command, const std::string &stdinPath = "") {
-    int report[2];
-    shell_ = std::make_unique<Child>();
-    if (pipe2(report, O_CLOEXEC) != 0) return;
-    const pid_t shell = forkpty(&master_, nullptr, nullptr, nullptr);
-    if (shell == 0) {
-      const pid_t tool = fork();
-      if (tool == 0) {
-        // Taking the terminal from the background needs SIGTTOU blocked.
-        sigset_t ttou;
-        sigemptyset(&ttou);
-        sigaddset(&ttou, SIGTTOU);
-        sigprocmask(SIG_BLOCK, &ttou, nullptr);
-        setpgid(0, 0);
-        tcsetpgrp(STDIN_FILENO, getpid());
-        sigprocmask(SIG_UNBLOCK, &ttou, nullptr);
-        PrepareChild();
-        if (!stdinPath.empty()) Redirect(0, stdinPath, O_RDONLY);
-        command.Exec();
-      }
-      setpgid(tool, tool);
-      if (write(report[1], &tool, sizeof tool) != sizeof tool) _exit(125);
-      const int wstatus = Reap(tool);
-      _exit(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus));
-    }
-    close(report[1]);
-    shell_ = std::make_unique<Child>(shell);
-    pid_t tool = -1;
-    if (shell > 0 && read(report[0], &tool, sizeof tool) == sizeof tool) tool_ = tool;
-    close(report[0]);
-  }
-  ~TerminalJob() {
-    if (tool_ > 0 && shell_ != nullptr && shell_->pid() > 0) kill(tool_, SIGKILL);
-    shell_.reset();
-    if (master_ >= 0) close(master_);
-  }
-  TerminalJob(const TerminalJob &) = delete;
-  TerminalJob &operator=(const TerminalJob &) = delete;
-
-  bool Started() const { return master_ >= 0 && tool_ > 0; }
-  int master() const { return master_; }
-  pid_t tool() const { return tool_; }
-
-  // Reads the terminal until the tool's side is closed and returns the
-  // shell's exit status; the terminal's output goes to `seen`.
-  int Finish(std::string *seen = nullptr) {
-    const std::string rest = ReadTerminal(master_, "");
-    if (seen != nullptr) *seen = rest;
-    const int wstatus = shell_->Wait();
-    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  }
-
- private:
-  int master_ = -1;
-  pid_t tool_ = -1;
-  std::unique_ptr<Child> shell_;
-};
 
 // How many bytes of a key the cipher uses, worked out independently of the
 // tool: each half (the outer DES key of the even-numbered bytes, the
@@ -321,78 +42,7 @@ std::string ExpectedWarning(std::span<const std::byte, kKeySize> key) {
 
 std::string KeyLine(const std::string &password) { return Key::from_password(password).to_hex() + "\n"; }
 
-class CliSecretsTest : public CliTest {
- protected:
-  // A program other than the tool (the demonstration host), run like Tool.
-  Outcome Run(const std::string &program, const std::vector<std::string> &args, const std::string &stdinPath,
-              const std::map<std::string, std::string> &env = {}) {
-    const Command command(program, args, env);
-    Child child(fork());
-    if (child.pid() == 0) {
-      PrepareChild();
-      Redirect(0, stdinPath, O_RDONLY);
-      Redirect(1, Capture("out"), O_WRONLY | O_CREAT | O_TRUNC);
-      Redirect(2, Capture("err"), O_WRONLY | O_CREAT | O_TRUNC);
-      command.Exec();
-    }
-    const int wstatus = child.Wait();
-    Outcome run;
-    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    run.out = ReadText(Capture("out"));
-    run.err = ReadText(Capture("err"));
-    return run;
-  }
-
-  // The tool with standard input from the FIFO `Capture("input")` and the
-  // given signals ignored from the start; its output goes to capture files.
-  pid_t StartOnFifo(const Command &command, const std::vector<int> &ignored = {}) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      PrepareChild(ignored);
-      Redirect(0, Capture("input"), O_RDONLY);
-      Redirect(1, Capture("out"), O_WRONLY | O_CREAT | O_TRUNC);
-      Redirect(2, Capture("err"), O_WRONLY | O_CREAT | O_TRUNC);
-      command.Exec();
-    }
-    return pid;
-  }
-
-  std::string Capture(const std::string &name) const { return (root_ / "capture" / name).string(); }
-};
-
-// Writes all of `bytes` to a FIFO (the tool at the other end may be gone).
-void Feed(int fd, const ByteVector &bytes) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-    if (put <= 0) return;
-    done += static_cast<std::size_t>(put);
-  }
-}
-
-// A FIFO writer that survives the reader's death: SIGPIPE is ignored
-// while it exists.
-class FifoFeed {
- public:
-  explicit FifoFeed(const std::string &path) : previous_(std::signal(SIGPIPE, SIG_IGN)) {
-    fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  }
-  ~FifoFeed() {
-    Close();
-    std::signal(SIGPIPE, previous_);
-  }
-  FifoFeed(const FifoFeed &) = delete;
-  FifoFeed &operator=(const FifoFeed &) = delete;
-  void Write(const ByteVector &bytes) { Feed(fd_, bytes); }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-  bool Open() const { return fd_ >= 0; }
-
- private:
-  sighandler_t previous_;
-  int fd_ = -1;
-};
+using CliSecretsTest = CliTest;
 
 // --key-file and --key-env read the same 32 hex digits as --key: the key
 // file's first line without its LF or CRLF.
@@ -556,10 +206,10 @@ TEST_F(CliSecretsTest, PasswordFileIsItsFirstLineWithoutLfOrCrlf) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ToBytes(Read("coded.bin")), CEncodeKey(password, plain));
 #ifdef COMPATCRYPT_DEMO
-    run = Run(COMPATCRYPT_DEMO, {"keygen"}, file);
+    run = Tool(Spawn{.args = {"keygen"}, .stdinPath = file, .program = COMPATCRYPT_DEMO});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, KeyLine(password));
-    run = Run(COMPATCRYPT_DEMO, {"encode", "--password-file", file, plainPath}, "/dev/null");
+    run = Tool(Spawn{.args = {"encode", "--password-file", file, plainPath}, .program = COMPATCRYPT_DEMO});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ToBytes(run.out), CEncodeKey(password, plain));
 #endif
@@ -705,7 +355,7 @@ TEST_F(CliSecretsTest, PasswordPromptUsesTheTerminalWhileStandardInputIsData) {
   const ByteVector plain = RandomBytes<std::byte>(rng, 3000 + 1);
   const std::string in = Write("plain.bin", plain);
   const Command command(COMPATCRYPT_CLI, {"encode", "-o", At("coded.bin")});
-  TerminalJob job(command, in);
+  TerminalJob job(command, {.stdinPath = in});
   ASSERT_TRUE(job.Started());
   EXPECT_THAT(ReadTerminal(job.master(), "Password: "), HasSubstr("Password: "));
   Type(job.master(), "typed secret\n");
@@ -769,8 +419,9 @@ TEST_F(CliSecretsTest, SignalsIgnoredAtTheStartStayIgnored) {
   for (const int signal : kEndingSignals) {
     SCOPED_TRACE(SignalName(signal));
     fs::remove(work() / "coded.bin");
-    const Command command(COMPATCRYPT_CLI, {"encode", "--key", kWholeKeyHex, "-o", At("coded.bin")});
-    Child tool(StartOnFifo(command, {signal}));
+    Child tool(Start(Spawn{.args = {"encode", "--key", kWholeKeyHex, "-o", At("coded.bin")},
+                           .stdinPath = Capture("input"),
+                           .ignored = {signal}}));
     FifoFeed input(Capture("input"));
     ASSERT_TRUE(input.Open());
     input.Write(first);
@@ -793,8 +444,8 @@ TEST_F(CliSecretsTest, EndingSignalsLeaveNoFileBehind) {
   ASSERT_EQ(mkfifo(Capture("input").c_str(), 0600), 0);
   for (const int signal : kEndingSignals) {
     SCOPED_TRACE(SignalName(signal));
-    const Command command(COMPATCRYPT_CLI, {"decode", "--key", kWholeKeyHex, "-o", At("plain.bin")});
-    Child tool(StartOnFifo(command));
+    Child tool(Start(Spawn{.args = {"decode", "--key", kWholeKeyHex, "-o", At("plain.bin")},
+                           .stdinPath = Capture("input")}));
     FifoFeed input(Capture("input"));
     ASSERT_TRUE(input.Open());
     input.Write(first);

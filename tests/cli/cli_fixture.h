@@ -1,21 +1,17 @@
-// The fixture of the tool's tests: the compatcrypt tool run as a separate
-// process in a scratch directory of its own, with its exit status and
-// outputs captured.
+// The fixture of the tool's tests: the compatcrypt tool (or another
+// program) run as a separate process in a scratch directory of its own,
+// with its exit status and outputs captured.
 #pragma once
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
@@ -24,12 +20,10 @@
 
 #include "compatcrypt.hpp"
 #include "support/test_support.h"
-
-extern char **environ;
+#include "tool_process.h"
 
 namespace compatcrypt::test {
 
-namespace fs = std::filesystem;
 using testing::HasSubstr;
 
 // A tool built with a sanitizer keeps copies of memory of its own (freed
@@ -40,23 +34,6 @@ using testing::HasSubstr;
 #else
 #define COMPATCRYPT_SKIP_IF_TOOL_SANITIZED() static_cast<void>(0)
 #endif
-
-// The name as the tool's lines show it: with a backslash, newline or
-// carriage return escaped, behind a leading backslash.
-inline std::string Shown(const std::string &name) {
-  std::string escaped;
-  for (const char c : name) {
-    if (c == '\\')
-      escaped += "\\\\";
-    else if (c == '\n')
-      escaped += "\\n";
-    else if (c == '\r')
-      escaped += "\\r";
-    else
-      escaped += c;
-  }
-  return escaped == name ? name : "\\" + escaped;
-}
 
 inline constexpr const char *kKeyHex = "8a00d5e3f1007c2b9e4d00aa11223344";
 
@@ -73,17 +50,20 @@ struct Outcome {
   std::string err;
 };
 
+// A run of the tool (or of `program`): its standard input from a file or a
+// descriptor of the test, its standard output captured, into a file or a
+// descriptor of the test; its standard error captured.
 struct Spawn {
   std::vector<std::string> args;
   std::string stdinPath = "/dev/null";
   std::string stdoutPath = "";  // empty: captured
   std::map<std::string, std::string> env = {};
+  int in = -1;                            // >= 0: standard input instead of stdinPath
+  int out = -1;                           // >= 0: standard output instead of stdoutPath
+  std::string cwd = "";                   // empty: the test's own
+  std::vector<int> ignored = {};          // signals ignored from the start
+  std::string program = COMPATCRYPT_CLI;  // a name without a slash is looked up on PATH
 };
-
-inline std::string ReadText(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class CliTest : public testing::Test {
  protected:
@@ -119,44 +99,41 @@ class CliTest : public testing::Test {
     return names;
   }
 
-  Outcome Tool(const Spawn &spawn) {
-    const fs::path out = spawn.stdoutPath.empty() ? root_ / "capture" / "out" : fs::path(spawn.stdoutPath);
-    const fs::path err = root_ / "capture" / "err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, spawn.stdinPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  // Starts a run without waiting for it.
+  pid_t Start(const Spawn &spawn) {
+    const bool captured = spawn.out < 0 && spawn.stdoutPath.empty();
+    // An output that went elsewhere reads as empty.
+    if (!captured) fs::remove(Capture("out"));
+    const Command command(spawn.program, spawn.args, spawn.env);
+    const pid_t pid = StartProcess(command, {.in = spawn.stdinPath,
+                                             .inFd = spawn.in,
+                                             .out = captured ? Capture("out") : spawn.stdoutPath,
+                                             .outFd = spawn.out,
+                                             .err = Capture("err"),
+                                             .cwd = spawn.cwd,
+                                             .ignored = spawn.ignored});
+    if (pid < 0) ADD_FAILURE() << "cannot run " << spawn.program;
+    return pid;
+  }
 
-    std::vector<std::string> args{COMPATCRYPT_CLI};
-    args.insert(args.end(), spawn.args.begin(), spawn.args.end());
-    std::vector<char *> argv;
-    for (std::string &arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char **e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
-    for (const auto &[name, value] : spawn.env) envStrings.push_back(name + "=" + value);
-    std::vector<char *> envp;
-    for (std::string &entry : envStrings) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
+  // Waits for a started run: its exit status (-1 if a signal ended it),
+  // its standard output if it was captured, and its standard error.
+  Outcome Finish(pid_t pid) {
     Outcome run;
-    pid_t pid;
-    const int spawned = posix_spawn(&pid, COMPATCRYPT_CLI, &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot run " << COMPATCRYPT_CLI;
-      return run;
+    if (pid > 0) {
+      const int wstatus = Reap(pid);
+      if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
     }
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    if (spawn.stdoutPath.empty()) run.out = ReadText(out);
-    run.err = ReadText(err);
+    run.out = ReadText(Capture("out"));
+    run.err = ReadText(Capture("err"));
     return run;
   }
 
+  Outcome Tool(const Spawn &spawn) { return Finish(Start(spawn)); }
   Outcome Tool(std::vector<std::string> args) { return Tool(Spawn{.args = std::move(args)}); }
+
+  // A file of the capture directory: "out", "err", or one of the test's.
+  std::string Capture(const std::string &name) const { return (root_ / "capture" / name).string(); }
 
   fs::path root_;
 };

@@ -237,9 +237,9 @@ int main(int argc, char **argv) {
     if (*digestCommand)
       status = RunDigest(digest);
     else if (*encodeCommand)
-      status = RunCoder(Direction::kEncode, encode);
+      status = RunCoder(compatcrypt::Direction::encode, encode);
     else if (*decodeCommand)
-      status = RunCoder(Direction::kDecode, decode);
+      status = RunCoder(compatcrypt::Direction::decode, decode);
     else if (*keygenCommand)
       status = RunKeygen(keygen);
     return FinishStandardOutput(status);

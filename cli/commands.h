@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "compatcrypt.hpp"
 #include "password.h"
 
 namespace compatcrypt::cli {
@@ -24,8 +25,6 @@ struct DigestOptions {
   unsigned jobs = 0;               // threads digesting at once; 0: the CPUs the tool may use
   std::uint64_t chunkSize = 0;     // the smallest piece a file is split into; 0: the default
 };
-
-enum class Direction { kEncode, kDecode };
 
 struct CoderOptions {
   std::string input = "-";

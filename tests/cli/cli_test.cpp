@@ -84,41 +84,17 @@ TEST_F(CliTest, PasswordSourcesGiveTheEncodeKeyResult) {
   }
 }
 
-// Reads from the terminal's master side until `until` appears (or, with an
-// empty `until`, until the other side is closed); gives up after 5 s.
-std::string ReadTerminal(int master, const std::string &until) {
-  std::string seen;
-  while (until.empty() || seen.find(until) == std::string::npos) {
-    pollfd ready{master, POLLIN, 0};
-    if (poll(&ready, 1, 5000) <= 0) break;
-    char buffer[256];
-    const ssize_t got = read(master, buffer, sizeof buffer);
-    if (got <= 0) break;
-    seen.append(buffer, static_cast<std::size_t>(got));
-  }
-  return seen;
-}
-
 // Without a key option the password is asked for on the terminal, and the
 // typed password is not echoed.
 TEST_F(CliTest, PasswordPromptOnATerminalDoesNotEcho) {
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    execl(COMPATCRYPT_CLI, COMPATCRYPT_CLI, "keygen", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  const std::string prompt = ReadTerminal(master, "Password: ");
+  const Command command(COMPATCRYPT_CLI, {"keygen"});
+  TerminalJob job(command);
+  ASSERT_TRUE(job.Started());
+  const std::string prompt = ReadTerminal(job.master(), "Password: ");
   EXPECT_THAT(prompt, HasSubstr("Password: "));
-  const std::string typed = "hunter2\n";
-  EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-  const std::string rest = ReadTerminal(master, "");
-  close(master);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  ASSERT_TRUE(WIFEXITED(wstatus));
-  EXPECT_EQ(WEXITSTATUS(wstatus), 0) << rest;
+  Type(job.master(), "hunter2\n");
+  std::string rest;
+  EXPECT_EQ(job.Finish(&rest), 0) << rest;
   EXPECT_THAT(rest, HasSubstr(compatcrypt::Key::from_password("hunter2").to_hex()));
   EXPECT_THAT(rest, testing::Not(HasSubstr("hunter2")));
 }

@@ -16,8 +16,6 @@ namespace {
 
 constexpr const char *kKey = "0123456789abcdeffedcba9876543210";
 
-// The tool started with the given descriptors as 0 and 1 (-1: /dev/null and
-// the capture file), not waited for.
 class CliHostileTest : public CliTest {
  protected:
   // A tool that stops reading early is a failed write here, not a signal
@@ -29,52 +27,6 @@ class CliHostileTest : public CliTest {
   void TearDown() override {
     signal(SIGPIPE, SIG_DFL);
     CliTest::TearDown();
-  }
-
-  pid_t Start(const std::vector<std::string> &args, int in, int out) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in >= 0)
-      posix_spawn_file_actions_adddup2(&actions, in, 0);
-    else
-      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const std::string captured = (root_ / "capture" / "out").string();
-    if (out >= 0)
-      posix_spawn_file_actions_adddup2(&actions, out, 1);
-    else
-      posix_spawn_file_actions_addopen(&actions, 1, captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const std::string errors = (root_ / "capture" / "err").string();
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{COMPATCRYPT_CLI};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    // The tool gets SIGPIPE's default effect, whatever the test does with it.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, COMPATCRYPT_CLI, &actions, &attributes, argv.data(), environ), 0);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-  }
-
-  // Waits for the tool; its exit status and stderr.
-  Outcome Finish(pid_t pid) {
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-    }
-    Outcome run;
-    if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    run.out = ReadText(root_ / "capture" / "out");
-    run.err = ReadText(root_ / "capture" / "err");
-    return run;
   }
 };
 
@@ -110,7 +62,7 @@ TEST_F(CliHostileTest, StopsWhileWritingToAPipeLoseNoOutput) {
   }
   int pipe[2];
   ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
-  const pid_t pid = Start(args, -1, pipe[1]);
+  const pid_t pid = Start(Spawn{.args = args, .out = pipe[1]});
   close(pipe[1]);
   // Read a little at a time, so that the tool waits on a full pipe
   // whenever it is stopped.
@@ -143,7 +95,7 @@ TEST_F(CliHostileTest, StopsWhileReadingACheckListLoseNoLines) {
   }
   int pipe[2];
   ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
-  const pid_t pid = Start({"digest", "-c", "--quiet"}, pipe[0], -1);
+  const pid_t pid = Start(Spawn{.args = {"digest", "-c", "--quiet"}, .in = pipe[0]});
   close(pipe[0]);
   for (std::size_t at = 0; at < list.size();) {
     const std::size_t end = list.find('\n', at) + 1;
@@ -164,7 +116,7 @@ TEST_F(CliHostileTest, StopsWhileAFifoWaitsForItsWriter) {
   COMPATCRYPT_SKIP_STOPS_IF_TOOL_SANITIZED();
   const std::string fifo = At("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const pid_t pid = Start({"encode", "--key", kKey, "-i", fifo, "-o", At("out")}, -1, -1);
+  const pid_t pid = Start(Spawn{.args = {"encode", "--key", kKey, "-i", fifo, "-o", At("out")}});
   for (int i = 0; i < 20; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     StopAndContinue(pid);
@@ -241,7 +193,7 @@ TEST_F(CliHostileTest, AKeyAndTheDataCannotShareStandardInput) {
   // The same through a pipe, the way `{ echo KEY; cat data; } | ...` runs.
   int pipe[2];
   ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
-  const pid_t pid = Start({"encode", "--key-file", "/dev/stdin"}, pipe[0], -1);
+  const pid_t pid = Start(Spawn{.args = {"encode", "--key-file", "/dev/stdin"}, .in = pipe[0]});
   close(pipe[0]);
   const std::string both = ReadText(keyThenData);
   // The tool may have refused, and closed the pipe, before this is written.
@@ -364,7 +316,7 @@ TEST_F(CliHostileTest, JobsStayWithinTheOpenFileLimit) {
   struct rlimit low = saved;
   low.rlim_cur = 16;
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  const pid_t pid = Start(args, -1, -1);
+  const pid_t pid = Start(Spawn{.args = args});
   setrlimit(RLIMIT_NOFILE, &saved);
   const Outcome run = Finish(pid);
   EXPECT_EQ(run.status, 0);

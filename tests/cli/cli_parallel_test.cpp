@@ -13,17 +13,35 @@
 namespace compatcrypt::test {
 namespace {
 
-// The line digest prints for `name`: names with a backslash, newline or
-// carriage return escaped behind a leading backslash.
-std::string DigestLine(const std::string &hex, const std::string &name, bool tag) {
-  const std::string shown = Shown(name);
-  const bool isEscaped = shown != name;
-  const std::string escaped = isEscaped ? shown.substr(1) : name;
-  std::string line = isEscaped ? "\\" : "";
+// A file name and, literally, how digest lines write it: `written`, on a
+// line that starts with a backslash where the name needed escaping.
+struct Named {
+  std::string name;
+  std::string written;
+  bool escaped = false;
+};
+
+Named Plain(const std::string &name) { return {name, name, false}; }
+
+// Endings of names, each with how digest lines write it.
+const Named kNewline = {"\nnewline", "\\nnewline", true};
+const Named kBackslashAndCarriageReturn = {"\\back\rslash", "\\\\back\\rslash", true};
+const Named kSpace = {" space", " space", false};
+const Named kNewlineAndBackslash = {"\nx\\y", "\\nx\\\\y", true};
+
+Named operator+(Named named, const Named &ending) {
+  named.name += ending.name;
+  named.written += ending.written;
+  named.escaped = named.escaped || ending.escaped;
+  return named;
+}
+
+std::string DigestLine(const std::string &hex, const Named &named, bool tag) {
+  std::string line = named.escaped ? "\\" : "";
   if (tag)
-    line.append("compatcrypt (").append(escaped).append(") = ").append(hex);
+    line.append("compatcrypt (").append(named.written).append(") = ").append(hex);
   else
-    line.append(hex).append("  ").append(escaped);
+    line.append(hex).append("  ").append(named.written);
   return line.append("\n");
 }
 
@@ -72,28 +90,30 @@ TEST_F(CliParallelTest, ManyFilesPrintAsOnOneThread) {
   const std::string stdinPath = Write("stdin.bin", RandomBytes<std::byte>(rng, 5000));
 
   struct Arg {
-    std::string name;
+    Named named;
     enum { kFile, kMissing, kDirectory, kStdin, kStdinAtEnd, kLocked } kind;
   };
+  const Named dir = Plain(work().string() + "/");
   std::vector<Arg> args;
   for (int i = 0; i < 200; ++i) {
-    std::string base = std::to_string(i);
-    if (i % 23 == 5) base += "\nnewline";
-    if (i % 29 == 7) base += "\\back\rslash";
-    if (i % 31 == 3) base += " space";
+    Named base = Plain(std::to_string(i));
+    if (i % 23 == 5) base = base + kNewline;
+    if (i % 29 == 7) base = base + kBackslashAndCarriageReturn;
+    if (i % 31 == 3) base = base + kSpace;
     if (i % 17 == 4) {
-      args.push_back({At(base + ".missing"), Arg::kMissing});
+      args.push_back({dir + base + Plain(".missing"), Arg::kMissing});
       continue;
     }
     // Sizes around block and piece boundaries, and some beyond 64 KiB.
     const std::size_t size = i % 7 == 0 ? 64 * static_cast<std::size_t>(i) + (i % 3) * 31
                                         : static_cast<std::size_t>(rng() % (i % 5 == 0 ? 200000 : 9000));
-    args.push_back({Write(base + ".bin", RandomBytes<std::byte>(rng, size)), Arg::kFile});
-    if (i == 50) args.push_back({At("dir"), Arg::kDirectory});
-    if (i == 60) args.push_back({"-", Arg::kStdin});
-    if (i == 61) args.push_back({At("locked/inner.bin"), Arg::kLocked});
-    if (i == 120) args.push_back({"-", Arg::kStdinAtEnd});
-    if (i == 150) args.push_back({At("dir"), Arg::kDirectory});
+    Write(base.name + ".bin", RandomBytes<std::byte>(rng, size));
+    args.push_back({dir + base + Plain(".bin"), Arg::kFile});
+    if (i == 50) args.push_back({Plain(At("dir")), Arg::kDirectory});
+    if (i == 60) args.push_back({Plain("-"), Arg::kStdin});
+    if (i == 61) args.push_back({Plain(At("locked/inner.bin")), Arg::kLocked});
+    if (i == 120) args.push_back({Plain("-"), Arg::kStdinAtEnd});
+    if (i == 150) args.push_back({Plain(At("dir")), Arg::kDirectory});
   }
   const bool root = geteuid() == 0;
 
@@ -105,22 +125,23 @@ TEST_F(CliParallelTest, ManyFilesPrintAsOnOneThread) {
     std::vector<std::string> command = options;
     std::string out, err;
     for (const Arg &arg : args) {
-      command.push_back(arg.name);
+      const std::string &name = arg.named.name;
+      command.push_back(name);
       switch (arg.kind) {
         case Arg::kFile:
-          out += DigestLine(FileDigestHex(arg.name, offset), arg.name, tag);
+          out += DigestLine(FileDigestHex(name, offset), arg.named, tag);
           break;
         case Arg::kStdin:
-          out += DigestLine(FileDigestHex(stdinPath, offset), arg.name, tag);
+          out += DigestLine(FileDigestHex(stdinPath, offset), arg.named, tag);
           break;
         case Arg::kStdinAtEnd:
-          out += DigestLine(EmptyHex(), arg.name, tag);
+          out += DigestLine(EmptyHex(), arg.named, tag);
           break;
         case Arg::kMissing: {
           // A name in a message is quoted where it holds a backslash or a
           // control character; the one such missing name here is 123's.
-          std::string shown = arg.name;
-          if (arg.name == At("123\\back\rslash.missing")) {
+          std::string shown = name;
+          if (name == At("123\\back\rslash.missing")) {
             shown = "'";
             shown.append(At("123")).append("\\\\back\\rslash.missing'");
           }
@@ -128,13 +149,13 @@ TEST_F(CliParallelTest, ManyFilesPrintAsOnOneThread) {
           break;
         }
         case Arg::kDirectory:
-          err += "compatcrypt: " + arg.name + ": Is a directory\n";
+          err += "compatcrypt: " + name + ": Is a directory\n";
           break;
         case Arg::kLocked:
           if (root)
-            out += DigestLine(FileDigestHex(arg.name, offset), arg.name, tag);
+            out += DigestLine(FileDigestHex(name, offset), arg.named, tag);
           else
-            err += "compatcrypt: " + arg.name + ": Permission denied\n";
+            err += "compatcrypt: " + name + ": Permission denied\n";
           break;
       }
     }
@@ -193,8 +214,9 @@ TEST_F(CliParallelTest, PiecesJoinToTheWholeFilesDigest) {
     std::string expected;
     const std::int64_t offset = std::stoll(run.offset);
     for (const std::string &file : files)
-      expected += DigestLine(
-          offset > INT32_MAX ? EmptyHex() : FileDigestHex(file, static_cast<int32_t>(offset)), file, false);
+      expected +=
+          DigestLine(offset > INT32_MAX ? EmptyHex() : FileDigestHex(file, static_cast<int32_t>(offset)),
+                     Plain(file), false);
     const Outcome outcome = Tool(command);
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, expected);
@@ -211,11 +233,12 @@ TEST_F(CliParallelTest, CheckPrintsAsOnOneThread) {
   std::string list, other;
   std::size_t good = 0;
   for (int i = 0; i < 150; ++i) {
-    std::string base = std::to_string(i);
-    if (i % 19 == 2) base += "\nx\\y";
-    const std::string name = At(base.append(".bin"));
+    Named base = Plain(std::to_string(i));
+    if (i % 19 == 2) base = base + kNewlineAndBackslash;
+    const Named named = Plain(work().string() + "/") + base + Plain(".bin");
+    const std::string &name = named.name;
     if (i % 13 == 6) {
-      list += DigestLine(EmptyHex(), name, false);  // missing
+      list += DigestLine(EmptyHex(), named, false);  // missing
       continue;
     }
     Write(fs::path(name).filename().string(), RandomBytes<std::byte>(rng, rng() % 20000));
@@ -224,16 +247,16 @@ TEST_F(CliParallelTest, CheckPrintsAsOnOneThread) {
       hex[3] = hex[3] == '0' ? '1' : '0';  // changed
     else
       ++good;
-    std::string line = DigestLine(hex, name, i % 9 == 0);
+    std::string line = DigestLine(hex, named, i % 9 == 0);
     if (i % 10 == 4) {
       line.back() = '\r';  // a CRLF ending
       line.push_back('\n');
     }
     list += line;
     if (i % 8 == 3) list += "not a digest line\n";
-    if (i % 30 == 0) other += DigestLine(FileDigestHex(name), name, false);
+    if (i % 30 == 0) other += DigestLine(FileDigestHex(name), named, false);
   }
-  list += DigestLine(FileDigestHex(stdinPath), "-", false);
+  list += DigestLine(FileDigestHex(stdinPath), Plain("-"), false);
   const std::string listPath = Write("list", list);
   const std::string otherPath = Write("other", other);
   const std::string missingList = At("no-such-list");
@@ -260,7 +283,7 @@ TEST_F(CliParallelTest, CheckPrintsAsOnOneThread) {
     }
   }
   // A list on standard input that names standard input.
-  const std::string selfList = Write("self", other + DigestLine(EmptyHex(), "-", false));
+  const std::string selfList = Write("self", other + DigestLine(EmptyHex(), Plain("-"), false));
   const Outcome self = SameOnAnyThreads({"--check", "-"}, selfList);
   EXPECT_EQ(self.status, 1);
   EXPECT_THAT(self.err, HasSubstr("'-' names the list being read"));
@@ -270,7 +293,7 @@ TEST_F(CliParallelTest, CheckPrintsAsOnOneThread) {
 // usage error, before any file is read.
 TEST_F(CliParallelTest, JobsAreAWholeNumberFromOne) {
   const std::string file = Write("a.bin", "some data");
-  const std::string line = DigestLine(FileDigestHex(file), file, false);
+  const std::string line = DigestLine(FileDigestHex(file), Plain(file), false);
   struct Case {
     std::vector<std::string> options;
     bool valid;
@@ -326,7 +349,7 @@ TEST_F(CliParallelTest, KernelFilesAreReadToTheirEnd) {
   if (files.empty()) GTEST_SKIP() << "no file whose data and size differ";
   files.push_back(Write("fine.bin", std::string(1000, 'x')));
   std::string lines;
-  for (const std::string &file : files) lines += DigestLine(FileDigestHex(file), file, false);
+  for (const std::string &file : files) lines += DigestLine(FileDigestHex(file), Plain(file), false);
   const Outcome run = SameOnAnyThreads(files);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, lines);

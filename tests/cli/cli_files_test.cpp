@@ -4,70 +4,15 @@
 // data that must not stay in the tool's memory.
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/ptrace.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <functional>
-#include <thread>
 
 #include "cli_fixture.h"
 
 namespace compatcrypt::test {
 namespace {
-
-using std::chrono::steady_clock;
-
-// A process started without waiting for it.
-struct Launch {
-  std::vector<std::string> argv;  // argv[0]: the program, looked up on PATH
-  int in = -1;                    // becomes fd 0; -1: /dev/null
-  int out = -1;                   // becomes fd 1; -1: the capture file
-  std::string cwd = "";           // empty: the test's own
-};
-
-// The descriptor of process `pid` open on `path`, or -1.
-int DescriptorOn(pid_t pid, const std::string &path) {
-  std::error_code error;
-  for (const auto &entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-    std::error_code linkError;
-    if (fs::read_symlink(entry.path(), linkError).string() == path)
-      return std::stoi(entry.path().filename().string());
-  }
-  return -1;
-}
-
-// The file offset of descriptor `fd` of process `pid`; -1 if unknown.
-long long OffsetOf(pid_t pid, int fd) {
-  std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" + std::to_string(fd));
-  std::string field;
-  long long value = -1;
-  while (info >> field)
-    if (field == "pos:" && info >> value) return value;
-  return -1;
-}
-
-// Polls `condition` for up to 20 s.
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = steady_clock::now() + std::chrono::seconds(20);
-  while (steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
-  return false;
-}
-
-std::string ReadAll(int fd) {
-  std::string data;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return data;
-    data.append(buffer, static_cast<std::size_t>(got));
-  }
-}
 
 mode_t CurrentUmask() {
   const mode_t mask = umask(0);
@@ -89,53 +34,12 @@ std::string Encoded(const ByteVector &plain) {
   return {coded.begin(), coded.end()};
 }
 
-class CliFilesTest : public CliTest {
- protected:
-  pid_t Start(const Launch &launch) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (launch.in < 0)
-      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    else
-      posix_spawn_file_actions_adddup2(&actions, launch.in, 0);
-    const std::string out = (root_ / "capture" / "out").string();
-    const std::string err = (root_ / "capture" / "err").string();
-    if (launch.out < 0)
-      posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    else
-      posix_spawn_file_actions_adddup2(&actions, launch.out, 1);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!launch.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, launch.cwd.c_str());
-    std::vector<std::string> args = launch.argv;
-    std::vector<char *> argv;
-    for (std::string &arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot run " << argv[0];
-      return -1;
-    }
-    return pid;
-  }
+using CliFilesTest = CliTest;
 
-  // Waits for a started process: its exit status (-1 if a signal ended
-  // it), the captured standard output (if it went there) and error.
-  Outcome Finish(pid_t pid) {
-    Outcome run;
-    int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-    run.out = ReadText(root_ / "capture" / "out");
-    run.err = ReadText(root_ / "capture" / "err");
-    return run;
-  }
-
-  std::vector<std::string> ToolArgs(std::vector<std::string> args) const {
-    args.insert(args.begin(), COMPATCRYPT_CLI);
-    return args;
-  }
-};
+// How long the tests below wait for the tool to reach a state, and how
+// often they look: often enough to catch it in the middle of a large file.
+constexpr auto kPatience = 20s;
+constexpr auto kPoll = 100us;
 
 // ---------------------------------------------------------------------------
 // Outputs written directly
@@ -152,7 +56,7 @@ TEST_F(CliFilesTest, OwnDescriptorsAreWrittenDirectly) {
     const int out = open(sink.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     ASSERT_GE(out, 0);
     const Outcome run =
-        Finish(Start({.argv = ToolArgs({"encode", "--key", kKeyHex, "-i", in, "-o", path}), .out = out}));
+        Finish(Start(Spawn{.args = {"encode", "--key", kKeyHex, "-i", in, "-o", path}, .out = out}));
     close(out);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ReadText(sink), "header\n" + Encoded(plain));
@@ -167,8 +71,9 @@ TEST_F(CliFilesTest, DevStdoutIsWrittenThroughNeverReplaced) {
   const fs::path dev = root_ / "dev";
   fs::create_directories(dev);
   fs::create_symlink("/proc/self/fd/1", dev / "stdout");
-  const pid_t probe = Start({.argv = {"unshare", "-m", "sh", "-c",
-                                      "mount --bind \"$0\" /dev && test -L /dev/stdout", dev.string()}});
+  const pid_t probe =
+      Start(Spawn{.args = {"-m", "sh", "-c", "mount --bind \"$0\" /dev && test -L /dev/stdout", dev.string()},
+                  .program = "unshare"});
   const Outcome probed = Finish(probe);
   if (probed.status != 0)
     GTEST_SKIP() << "needs a private mount namespace (unshare -m) and a bind mount: " << probed.err;
@@ -189,11 +94,12 @@ TEST_F(CliFilesTest, DevStdoutIsWrittenThroughNeverReplaced) {
     const int out = open(sink.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(out, 0);
     const pid_t pid =
-        Start({.argv = {"unshare", "-m", "sh", "-c",
-                        "mount --bind \"$0\" /dev && exec \"$1\" \"$2\" --key \"$3\" -i \"$4\" -o "
-                        "/dev/stdout",
-                        dev.string(), COMPATCRYPT_CLI, c.command, kKeyHex, c.input},
-               .out = out});
+        Start(Spawn{.args = {"-m", "sh", "-c",
+                             "mount --bind \"$0\" /dev && exec \"$1\" \"$2\" --key \"$3\" -i \"$4\" -o "
+                             "/dev/stdout",
+                             dev.string(), COMPATCRYPT_CLI, c.command, kKeyHex, c.input},
+                    .out = out,
+                    .program = "unshare"});
     close(out);
     const Outcome run = Finish(pid);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -223,9 +129,9 @@ TEST_F(CliFilesTest, DevicesAndPipesAreWrittenDirectly) {
   // output is small enough to sit in the pipe until it is read.
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(reader, 0);
-  run = Finish(Start({.argv = ToolArgs({"encode", "--key", kKeyHex, "-i", in, "-o", fifo})}));
+  run = Finish(Start(Spawn{.args = {"encode", "--key", kKeyHex, "-i", in, "-o", fifo}}));
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(ReadAll(reader), Encoded(plain));
+  EXPECT_EQ(ReadToEnd(reader), Encoded(plain));
   close(reader);
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_EQ(Listing(), (std::vector<std::string>{"fifo", "plain.bin"}));
@@ -249,7 +155,7 @@ TEST_F(CliFilesTest, EmptyFileNamesAreUsageErrors) {
            Case{"decode from empty name", {"decode", "--key", kKeyHex, "-i", "", "-o", "out.bin"}, "--input"},
        }) {
     SCOPED_TRACE(c.what);
-    const Outcome run = Finish(Start({.argv = ToolArgs(c.args), .cwd = work().string()}));
+    const Outcome run = Finish(Start(Spawn{.args = c.args, .cwd = work().string()}));
     EXPECT_EQ(run.status, 2);
     EXPECT_THAT(run.err, HasSubstr(std::string("compatcrypt: ") + c.subject + ": "));
     EXPECT_EQ(run.out, "");
@@ -388,7 +294,7 @@ TEST_F(CliFilesTest, KillWhileWritingLeavesNothing) {
     SCOPED_TRACE(c.what);
     Write("kept.bin", existing);
     if (c.listing.size() == 1) fs::remove(At("kept.bin"));
-    const pid_t pid = Start({.argv = ToolArgs(c.args)});
+    const pid_t pid = Start(Spawn{.args = c.args});
     ASSERT_GT(pid, 0);
     // Opening the writer waits for the tool to open its input.
     const int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
@@ -397,18 +303,13 @@ TEST_F(CliFilesTest, KillWhileWritingLeavesNothing) {
     ASSERT_EQ(write(writer, data.data(), data.size()), static_cast<ssize_t>(data.size()));
     // Wait until the tool has written output, then kill it mid-stream (its
     // input is still open, so it cannot have finished).
-    const std::string prefix = work().string() + "/";
-    const bool writing = WaitFor([&] {
-      std::error_code error;
-      for (const auto &entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        std::error_code linkError;
-        const std::string target = fs::read_symlink(entry.path(), linkError).string();
-        if (target.starts_with(prefix) && target != fifo &&
-            OffsetOf(pid, std::stoi(entry.path().filename().string())) > 0)
-          return true;
-      }
-      return false;
-    });
+    const bool writing = WaitUntil(
+        [&] {
+          for (const auto &[fd, name] : OpenFilesIn(pid, work()))
+            if (name != fifo && OffsetOf(pid, fd) > 0) return true;
+          return false;
+        },
+        kPatience, kPoll);
     EXPECT_TRUE(writing) << "the tool wrote no output";
     kill(pid, SIGKILL);
     int wstatus = 0;
@@ -445,15 +346,17 @@ TEST_F(CliFilesTest, InputChangedWhileEncodingToAPipeFails) {
     int pipeEnds[2];
     ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
     const int capacity = fcntl(pipeEnds[0], F_GETPIPE_SZ);
-    const pid_t pid = Start({.argv = ToolArgs({"encode", "--key", kKeyHex, "-i", in}), .out = pipeEnds[1]});
+    const pid_t pid = Start(Spawn{.args = {"encode", "--key", kKeyHex, "-i", in}, .out = pipeEnds[1]});
     close(pipeEnds[1]);
-    const bool blocked = WaitFor([&] {
-      int queued = 0;
-      return ioctl(pipeEnds[0], FIONREAD, &queued) == 0 && queued >= capacity;
-    });
+    const bool blocked = WaitUntil(
+        [&] {
+          int queued = 0;
+          return ioctl(pipeEnds[0], FIONREAD, &queued) == 0 && queued >= capacity;
+        },
+        kPatience, kPoll);
     EXPECT_TRUE(blocked) << "the pipe never filled";
     c.change(in);
-    const std::string out = ReadAll(pipeEnds[0]);
+    const std::string out = ReadToEnd(pipeEnds[0]);
     close(pipeEnds[0]);
     const Outcome run = Finish(pid);
     EXPECT_EQ(run.status, 1);
@@ -489,13 +392,15 @@ TEST_F(CliFilesTest, InputTruncatedWhileReadingCommitsNothing) {
     Write("big.bin", "");
     fs::resize_file(in, size);
     if (c.listing.size() == 2) Write("kept.bin", existing);
-    const pid_t pid = Start({.argv = ToolArgs(c.args)});
+    const pid_t pid = Start(Spawn{.args = c.args});
     ASSERT_GT(pid, 0);
     int fd = -1;
-    const bool reading = WaitFor([&] {
-      if (fd < 0) fd = DescriptorOn(pid, in);
-      return fd >= 0 && OffsetOf(pid, fd) > 0;
-    });
+    const bool reading = WaitUntil(
+        [&] {
+          if (fd < 0) fd = DescriptorOn(pid, in);
+          return fd >= 0 && OffsetOf(pid, fd) > 0;
+        },
+        kPatience, kPoll);
     kill(pid, SIGSTOP);
     int wstatus = 0;
     ASSERT_EQ(waitpid(pid, &wstatus, WUNTRACED), pid);
@@ -519,77 +424,6 @@ TEST_F(CliFilesTest, InputTruncatedWhileReadingCommitsNothing) {
 // ---------------------------------------------------------------------------
 // Plain data in memory
 
-// Runs the tool traced and, stopped as it exits, reports whether `needle`
-// is anywhere in its writable memory. Returns false with `skipped` set if
-// the system does not allow tracing.
-bool InMemoryAtExit(const std::vector<std::string> &args, const std::string &outPath,
-                    const std::string &errPath, const std::string &needle, int &status, bool &skipped) {
-  std::vector<std::string> argStrings = args;
-  argStrings.insert(argStrings.begin(), COMPATCRYPT_CLI);
-  std::vector<char *> argv;
-  for (std::string &arg : argStrings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execv(COMPATCRYPT_CLI, argv.data());
-    _exit(127);
-  }
-  close(in);
-  close(out);
-  close(err);
-  status = -1;
-  skipped = false;
-  bool found = false;
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);  // the stop at exec
-  if (WIFEXITED(wstatus)) {
-    skipped = true;
-    return false;
-  }
-  ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
-  ptrace(PTRACE_CONT, pid, nullptr, nullptr);
-  for (;;) {
-    if (waitpid(pid, &wstatus, 0) != pid) break;
-    if (WIFEXITED(wstatus)) {
-      status = WEXITSTATUS(wstatus);
-      break;
-    }
-    if (WIFSIGNALED(wstatus)) break;
-    if ((wstatus >> 8) == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
-      const std::string proc = "/proc/" + std::to_string(pid);
-      const int memory = open((proc + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
-      std::ifstream maps(proc + "/maps");
-      std::string line;
-      while (std::getline(maps, line)) {
-        std::istringstream fields(line);
-        std::string range, permissions;
-        fields >> range >> permissions;
-        if (permissions.size() < 2 || permissions[1] != 'w') continue;
-        const std::size_t dash = range.find('-');
-        const unsigned long long begin = std::stoull(range.substr(0, dash), nullptr, 16);
-        const unsigned long long end = std::stoull(range.substr(dash + 1), nullptr, 16);
-        std::string bytes(end - begin, '\0');
-        const ssize_t got = pread(memory, bytes.data(), bytes.size(), static_cast<off_t>(begin));
-        if (got <= 0) continue;
-        bytes.resize(static_cast<std::size_t>(got));
-        if (bytes.find(needle) != std::string::npos) found = true;
-      }
-      close(memory);
-      ptrace(PTRACE_CONT, pid, nullptr, nullptr);
-    } else {
-      ptrace(PTRACE_CONT, pid, nullptr, WIFSTOPPED(wstatus) ? WSTOPSIG(wstatus) : 0);
-    }
-  }
-  return found;
-}
-
 // Plain data moves only through the tool's own buffers, which wipe
 // themselves: when the tool exits, no copy of the decoded data (nor of the
 // plain data it encoded) is left in its memory, for an output file or
@@ -609,7 +443,7 @@ TEST_F(CliFilesTest, PlainDataIsNotLeftInMemory) {
     std::string expected;
   };
   const std::string out = At("out.bin");
-  const std::string captured = (root_ / "capture" / "out").string();
+  const std::string captured = Capture("out");
   for (const Case &c : {
            Case{"decode to a file", {"decode", "--key", kKeyHex, "-i", coded, "-o", out}, out, ReadText(in)},
            Case{"decode to standard output",
@@ -620,12 +454,18 @@ TEST_F(CliFilesTest, PlainDataIsNotLeftInMemory) {
        }) {
     SCOPED_TRACE(c.what);
     fs::remove(out);
-    int status = -1;
-    bool skipped = false;
-    const bool found =
-        InMemoryAtExit(c.args, captured, (root_ / "capture" / "err").string(), needle, status, skipped);
-    if (skipped) GTEST_SKIP() << "the system does not allow tracing the tool";
-    EXPECT_EQ(status, 0);
+    const Command command(COMPATCRYPT_CLI, c.args);
+    bool inspected = false;
+    bool found = false;
+    const int wstatus = RunTracedToExit(command, "/dev/null", captured, Capture("err"), [&](pid_t pid) {
+      inspected = true;
+      found = WritableMemoryOf(pid).find(needle) != std::string::npos;
+    });
+    if (WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 126)
+      GTEST_SKIP() << "the system does not allow tracing the tool";
+    EXPECT_TRUE(inspected);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << ReadText(Capture("err"));
     EXPECT_TRUE(SameBytes(ReadText(c.written), c.expected));
     EXPECT_FALSE(found) << "plain data left in the tool's memory at exit";
   }

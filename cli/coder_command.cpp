@@ -53,9 +53,9 @@ int RunCoder(Direction direction, const CoderOptions &options) {
   InputFile input(options.input);
   KeyOptions keyOptions = options.key;
   keyOptions.dataFromStandardInput = input.IsStandardInput();
-  const Key key = ResolveKey(keyOptions, direction == Direction::kEncode);
+  const Key key = ResolveKey(keyOptions, direction == Direction::encode);
   OutputFile output(options.output, options.force);
-  if (direction == Direction::kEncode) {
+  if (direction == Direction::encode) {
     Encoder encoder(key);
     Stream(input, output, encoder);
   } else {
