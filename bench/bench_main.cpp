@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bench_common.h"
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_dispatch.h"
 
 int main(int argc, char **argv) {
   namespace cb = compatcrypt::bench;

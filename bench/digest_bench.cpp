@@ -6,7 +6,7 @@
 
 #include "bench_common.h"
 #include "compatcrypt.h"
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_dispatch.h"
 
 namespace compatcrypt::bench {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "digest/digest_dispatch.h"
-#include "digest/digest_stream.h"
+#include "digest_core/digest_dispatch.h"
+#include "digest_core/digest_stream.h"
 #include "fuzz_input.h"
 #include "support/openssl_models.h"
 

@@ -6,8 +6,8 @@
 
 #include "compatcrypt.hpp"
 #include "cxx/cxx_support.h"
-#include "digest/digest_file.h"
-#include "digest/digest_stream.h"
+#include "digest_core/digest_file.h"
+#include "digest_core/digest_stream.h"
 #include "support/stack_burn.h"
 
 namespace compatcrypt::inline v1 {
@@ -86,6 +86,14 @@ DigestValue file_digest(const std::filesystem::path &path, std::int64_t offset) 
     throw Error(result::failed, name + ": " + why);
   }
   return value;
+}
+
+// The same call with a 32-bit offset, exported and not declared: programs
+// linked against libcompatcrypt-cxx.so.1 with that signature keep loading
+// and get the same digests.
+COMPATCRYPT_CXX_API DigestValue file_digest(const std::filesystem::path &path, std::int32_t offset);
+DigestValue file_digest(const std::filesystem::path &path, std::int32_t offset) {
+  return file_digest(path, std::int64_t{offset});
 }
 
 }  // namespace compatcrypt::inline v1

@@ -2,7 +2,7 @@
 
 #include "compatcrypt.hpp"
 #include "des/dispatch/des_dispatch.h"
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_dispatch.h"
 
 namespace compatcrypt::inline v1 {
 

@@ -31,7 +31,7 @@
 
 #include "compatcrypt.h"
 #include "des/dispatch/des_dispatch.h"
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_dispatch.h"
 
 namespace {
 

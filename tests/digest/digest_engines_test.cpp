@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_dispatch.h"
 #include "digest/digest_test_support.h"
 #if COMPATCRYPT_TEST_OPENSSL_MODELS
 #include "support/openssl_models.h"

@@ -5,7 +5,7 @@
 
 #include "compatcrypt.h"
 #include "digest/digest_test_support.h"
-#include "digest/digest_transform.h"
+#include "digest_core/digest_transform.h"
 
 namespace compatcrypt::test {
 namespace {

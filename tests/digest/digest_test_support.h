@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_dispatch.h"
 #include "support/test_support.h"
 
 namespace compatcrypt::test {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "digest/digest_stream.h"
+#include "digest_core/digest_stream.h"
 #include "support/openssl_models.h"
 #include "support/sparse_file.h"
 #include "support/test_support.h"

@@ -29,7 +29,7 @@
 #include "compatcrypt.h"
 #include "des/dispatch/des_dispatch.h"
 #include "des/modes/triple_des.h"
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_dispatch.h"
 #include "keys/password_key.h"
 #include "support/stack_burn.h"
 #include "support/test_support.h"

@@ -25,6 +25,14 @@ if ! "$cxxfilt" <"$work/cxx" | grep -q '^compatcrypt::.*encode('; then
   echo "compatcrypt::encode is not defined by $cxx"
   exit 1
 fi
+# file_digest with the 64-bit offset the header declares, and with the
+# 32-bit one, which programs linked against the .so.1 with that signature call.
+for offset in long int; do
+  if ! "$cxxfilt" <"$work/cxx" | grep -q "^compatcrypt::v1::file_digest(std::filesystem::__cxx11::path const&, $offset)$"; then
+    echo "compatcrypt::file_digest(path, $offset) is not defined by $cxx"
+    exit 1
+  fi
+done
 
 "$cxxfilt" <"$work/cxx" |
   grep -v -e '^compatcrypt::' -e '^typeinfo for compatcrypt::' -e '^typeinfo name for compatcrypt::' \

@@ -5,8 +5,8 @@
 // Built with -mavx2 and called only once the CPU check has passed.
 #include <immintrin.h>
 
-#include "digest/digest_engine.h"
-#include "digest/digest_lanes.h"
+#include "digest_core/digest_engine.h"
+#include "digest_core/digest_lanes.h"
 
 namespace compatcrypt::digest_core {
 

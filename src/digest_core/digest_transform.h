@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "digest/digest_constants.h"
+#include "digest_core/digest_constants.h"
 
 namespace compatcrypt::digest_core {
 

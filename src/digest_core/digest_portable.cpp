@@ -1,5 +1,5 @@
-#include "digest/digest_engine.h"
-#include "digest/digest_transform.h"
+#include "digest_core/digest_engine.h"
+#include "digest_core/digest_transform.h"
 
 namespace compatcrypt::digest_core {
 

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "digest/digest_constants.h"
-#include "digest/digest_transform.h"
+#include "digest_core/digest_constants.h"
+#include "digest_core/digest_transform.h"
 
 namespace compatcrypt::digest_core {
 

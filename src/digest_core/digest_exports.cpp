@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "compatcrypt.h"
-#include "digest/digest_file.h"
-#include "digest/digest_stream.h"
+#include "digest_core/digest_file.h"
+#include "digest_core/digest_stream.h"
 #include "frame/frame.h"
 
 using namespace compatcrypt;

@@ -1,8 +1,8 @@
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_dispatch.h"
 
 #include <atomic>
 
-#include "digest/digest_constants.h"
+#include "digest_core/digest_constants.h"
 #include "support/engine_table.h"
 
 namespace compatcrypt::digest_core {

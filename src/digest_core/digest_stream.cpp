@@ -1,9 +1,9 @@
-#include "digest/digest_stream.h"
+#include "digest_core/digest_stream.h"
 
 #include <cstring>
 
-#include "digest/digest_closing.h"
-#include "digest/digest_dispatch.h"
+#include "digest_core/digest_closing.h"
+#include "digest_core/digest_dispatch.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::digest_core {

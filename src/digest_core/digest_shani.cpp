@@ -8,8 +8,8 @@
 // out-of-line copy built with these flags can stand in for a portable one.
 #include <immintrin.h>
 
-#include "digest/digest_constants.h"
-#include "digest/digest_engine.h"
+#include "digest_core/digest_constants.h"
+#include "digest_core/digest_engine.h"
 
 namespace compatcrypt::digest_core {
 

@@ -14,8 +14,8 @@
 
 #include <immintrin.h>
 
-#include "digest/digest_engine.h"
-#include "digest/digest_lanes.h"
+#include "digest_core/digest_engine.h"
+#include "digest_core/digest_lanes.h"
 
 namespace compatcrypt::digest_core {
 

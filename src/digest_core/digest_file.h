@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "digest/digest_constants.h"
+#include "digest_core/digest_constants.h"
 
 namespace compatcrypt::digest_core {
 

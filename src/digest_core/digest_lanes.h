@@ -34,7 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "digest/digest_constants.h"
+#include "digest_core/digest_constants.h"
 
 namespace compatcrypt::digest_core::lanes {
 

@@ -1,4 +1,4 @@
-#include "digest/digest_file.h"
+#include "digest_core/digest_file.h"
 
 #include <fcntl.h>
 
@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-#include "digest/digest_stream.h"
+#include "digest_core/digest_stream.h"
 #include "support/secure_wipe.h"
 #include "support/stack_burn.h"
 

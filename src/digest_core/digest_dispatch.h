@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "digest/digest_engine.h"
+#include "digest_core/digest_engine.h"
 
 namespace compatcrypt::digest_core {
 
