@@ -82,7 +82,8 @@ _KEY_FIRST = {
 def _data_first(call, key_first):
     @_functools.wraps(call)
     def ordered(*args, **kwargs):
-        if args and isinstance(args[0], Key) and len(args) <= len(key_first):
+        required = len([name for name in key_first if name != "out"])
+        if required <= len(args) <= len(key_first) and isinstance(args[0], Key):
             named = dict(zip(key_first, args))
             if not named.keys() & kwargs.keys():
                 _warnings.warn(

@@ -228,3 +228,11 @@ def test_keywords_in_any_order(key, records):
     assert compatcrypt.encode_batch_flat(key=key, offsets=offsets, data=data) == b"".join(expected)
     with pytest.raises(TypeError):  # the key twice, by place and by name
         compatcrypt.encode_batch(key, key=key)
+
+
+@pytest.mark.filterwarnings("error")
+def test_a_key_alone_is_a_missing_argument_not_the_key_first_order(key):
+    with pytest.raises(TypeError):
+        compatcrypt.encode_batch(key)
+    with pytest.raises(TypeError):
+        compatcrypt.decode_batch_flat(key, b"12345678")
