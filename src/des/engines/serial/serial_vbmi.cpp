@@ -211,47 +211,36 @@ inline uint64_t Leave(const __m128i r16, const __m128i l16) {
   return _mm512_bitshuffle_epi64_mask(_mm512_maskz_broadcastq_epi64(0xFF, both), Load64(kConst.leave));
 }
 
-// The rounds as the chain sees them, g counted from the first. Round g
-// turns (prev, cur) into (cur, X), X = f(cur) ^ prev ^ change[g], where
-// cur carries key[g] and prev key[g - 1], both spread, and change[g] =
-// key[g - 1] ^ key[g + 1], so that X carries key[g + 1]. Where a DES
-// operation ends (the next one starts from R16, L16, the halves exchanged)
-// change[g] = key[g - 1] ^ key[g], and the state becomes (X, cur ^
-// exchange), exchange = key[g] ^ key[g + 1]: the next round's input is
-// then ready before X, and the two rounds overlap.
+// The rounds as the chain sees them, g counted from the first, key[g] the
+// spread subkey of round g. Round g turns (prev, cur) into (cur, X), X =
+// f(cur) ^ prev ^ key[g - 1] ^ key[g + 1], where cur carries key[g] and
+// prev key[g - 1], so that X carries key[g + 1]. Where a DES operation
+// ends (the next one starts from R16, L16, the halves exchanged) X = f(cur)
+// ^ prev ^ key[g - 1] ^ key[g], and the state becomes (X, cur ^ key[g] ^
+// key[g + 1]): the next round's input is then ready before X, and the two
+// rounds overlap.
 
 // One DES operation: 16 rounds, key[-1] taken as zero.
 struct SingleKeys {
-  __m128i first;  // key[0]
-  __m128i change[16];
-  __m128i last;  // key[15], to take the halves out of key form
-};
-
-void PrepareSingle(const DesSchedule &schedule, bool decrypt, SingleKeys &k) {
   __m128i key[16];
-  for (int g = 0; g < 16; ++g) key[g] = SpreadKey(schedule.round[decrypt ? 15 - g : g]);
-  k.first = key[0];
-  k.change[0] = key[1];
-  for (int g = 1; g < 15; ++g) k.change[g] = _mm_xor_si128(key[g - 1], key[g + 1]);
-  k.change[15] = _mm_xor_si128(key[14], key[15]);
-  k.last = key[15];
-}
+};
 
 // The whole operation, entering and leaving included: branch-free, and a
 // function of its own so that the check of the built library finds it.
 __attribute__((noinline)) uint64_t SingleFeistel(uint64_t block, const SingleKeys &k) {
   const Tables t = LoadTables();
   const Entered in = Enter(block);
-  __m128i prev = in.l;
-  __m128i cur = _mm_xor_si128(in.r, k.first);
-#pragma GCC unroll 16
-  for (int g = 0; g < 16; ++g) {
-    const __m128i x = Round(cur, _mm_xor_si128(prev, k.change[g]), t);
+  __m128i prev = _mm_xor_si128(in.r, k.key[0]);
+  __m128i cur = Round(prev, _mm_xor_si128(in.l, k.key[1]), t);
+#pragma GCC unroll 14
+  for (int g = 1; g < 15; ++g) {
+    const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k.key[g - 1], k.key[g + 1], 0x96), t);
     prev = cur;
     cur = x;
   }
+  const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k.key[14], k.key[15], 0x96), t);
   // R16 and L16, each carrying key[15].
-  return Leave(_mm_xor_si128(cur, k.last), _mm_xor_si128(prev, k.last));
+  return Leave(_mm_xor_si128(x, k.key[15]), _mm_xor_si128(cur, k.key[15]));
 }
 
 void Schedule(uint64_t key, DesSchedule &schedule) {
@@ -262,7 +251,7 @@ void Schedule(uint64_t key, DesSchedule &schedule) {
 
 uint64_t Crypt(const DesSchedule &schedule, uint64_t block, bool decrypt) {
   SingleKeys k;
-  PrepareSingle(schedule, decrypt, k);
+  for (int g = 0; g < 16; ++g) k.key[g] = SpreadKey(schedule.round[decrypt ? 15 - g : g]);
   const uint64_t result = SingleFeistel(block, k);
   SecureWipe(k);
   return result;
@@ -274,29 +263,15 @@ uint64_t Crypt(const DesSchedule &schedule, uint64_t block, bool decrypt) {
 // key[47]'s form, and the next plain block (entered, so in the same S
 // domain: entering is linear) XORed into it starts the next block.
 struct ChainKeys {
-  __m128i first;  // key[0]
-  __m128i change[48];
-  __m128i exchange[3];  // after rounds 15, 31 and 47
-  __m128i last;         // key[47]
-};
+  __m128i outer[16];
+  __m128i middle[16];
 
-void PrepareChain(const TripleDesSchedule &schedule, ChainKeys &k) {
-  __m128i key[49];
-  for (int g = 0; g < 16; ++g) {
-    key[g] = key[32 + g] = SpreadKey(schedule.outer.round[g]);
-    key[31 - g] = SpreadKey(schedule.middle.round[g]);
+  // key[g], g taken modulo 48; resolved at compile time in the rounds.
+  const __m128i &operator[](int g) const {
+    g = (g + 48) % 48;
+    return g < 16 ? outer[g] : g < 32 ? middle[31 - g] : outer[g - 32];
   }
-  key[48] = key[0];
-  k.first = key[0];
-  k.change[0] = _mm_xor_si128(key[47], key[1]);
-  for (int g = 1; g < 48; ++g) {
-    const bool ends = g % 16 == 15;
-    k.change[g] = _mm_xor_si128(key[g - 1], key[ends ? g : g + 1]);
-    if (ends) k.exchange[g / 16] = _mm_xor_si128(key[g], key[g + 1]);
-  }
-  k.last = key[47];
-  SecureWipe(key);
-}
+};
 
 // One block's 48 rounds; `state` holds prev in the high and cur in the low
 // 128 bits, before and after. Writes the cipher block to `out` and enters
@@ -308,19 +283,20 @@ __attribute__((noinline)) __m256i TripleFeistel(const __m256i state, const Enter
   __m128i cur = _mm256_castsi256_si128(state);
 #pragma GCC unroll 47
   for (int g = 0; g < 47; ++g) {
-    const __m128i x = Round(cur, _mm_xor_si128(prev, k.change[g]), t);
-    if (g % 16 == 15) {
+    const bool ends = g % 16 == 15;
+    const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k[g - 1], k[ends ? g : g + 1], 0x96), t);
+    if (ends) {
       prev = x;
-      cur = _mm_xor_si128(cur, k.exchange[g / 16]);
+      cur = _mm_ternarylogic_epi64(cur, k[g], k[g + 1], 0x96);
     } else {
       prev = cur;
       cur = x;
     }
   }
-  const __m128i x = Round(cur, _mm_xor_si128(prev, k.change[47]), t);
-  StoreBlock(Leave(_mm_xor_si128(x, k.last), _mm_xor_si128(cur, k.last)), out);
+  const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k[46], k[47], 0x96), t);
+  StoreBlock(Leave(_mm_xor_si128(x, k[47]), _mm_xor_si128(cur, k[47])), out);
   prev = _mm_xor_si128(x, next.l);
-  cur = _mm_ternarylogic_epi64(cur, k.exchange[2], next.r, 0x96);
+  cur = _mm_xor_si128(_mm_ternarylogic_epi64(cur, k[47], k[48], 0x96), next.r);
   return _mm256_inserti128_si256(_mm256_castsi128_si256(cur), prev, 1);
 }
 
@@ -328,10 +304,13 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
                 uint8_t *out) {
   if (blocks == 0) return;
   ChainKeys k;
-  PrepareChain(schedule, k);
+  for (int r = 0; r < 16; ++r) {
+    k.outer[r] = SpreadKey(schedule.outer.round[r]);
+    k.middle[r] = SpreadKey(schedule.middle.round[r]);
+  }
   const Entered first = Enter(SwapBlockOrder(chain) ^ LoadBlock(in));
-  __m256i state = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_xor_si128(first.r, k.first)),
-                                          _mm_xor_si128(first.l, k.last), 1);
+  __m256i state = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_xor_si128(first.r, k[0])),
+                                          _mm_xor_si128(first.l, k[47]), 1);
   for (std::size_t i = 0; i + 1 < blocks; ++i)
     state = TripleFeistel(state, Enter(LoadBlock(in + 8 * (i + 1))), k, out + 8 * i);
   TripleFeistel(state, Entered{_mm_setzero_si128(), _mm_setzero_si128()}, k, out + 8 * (blocks - 1));
