@@ -320,6 +320,6 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
 
 }  // namespace
 
-const SerialDesEngine kSerialVbmi = {"vbmi", Schedule, Crypt, CbcEncrypt, serial::VbmiPairsCbcDecrypt, 32};
+const SerialDesEngine kSerialVbmi = {"vbmi", Schedule, Crypt, CbcEncrypt, serial::VbmiPairsCbcDecrypt, 27};
 
 }  // namespace compatcrypt::des
