@@ -22,11 +22,11 @@
 // brings box 2p's six inputs from lane 0 and box 2p + 1's from lane 1 into
 // a 16-bit mask, E after P folded into its control; a broadcast
 // (VPBROADCASTMW2D) turns the mask into two index bytes; one byte permute
-// (VPERMI2B) of a 64-entry table holding both boxes as nibbles gives both
-// outputs, zeroing the bytes of other pairs. Two selects by nibble merge
-// pairs 0 with 1 and 2 with 3, one three-way XOR adds the keyed previous
-// half. No data-dependent address or branch: the tables are registers and
-// a permute's timing does not depend on its index.
+// (VPERMB, 512 bits) of a 64-entry table holding both boxes as nibbles
+// gives both outputs, zeroing the bytes of other pairs. Two selects by
+// nibble merge pairs 0 with 1 and 2 with 3, one three-way XOR adds the
+// keyed previous half. No data-dependent address or branch: the tables are
+// registers and a permute's timing does not depend on its index.
 //
 // Every CPU with VBMI and BITALG has AVX512CD, which the broadcast needs.
 #include <immintrin.h>
@@ -151,33 +151,39 @@ inline __m512i Load64(const std::array<uint8_t, 64> &bytes) { return _mm512_load
 
 struct Tables {
   __m128i gather[4];
-  __m256i low[4];   // bytes 0-31 of each table
-  __m256i high[4];  // bytes 32-63
-  __m128i merge;    // per dword, box 2p's nibbles of pairs 0 and 2
+  __m512i table[4];
+  __m128i merge;  // per dword, box 2p's nibbles of pairs 0 and 2
 };
 
 inline Tables LoadTables() {
   Tables t;
   for (int p = 0; p < 4; ++p) {
     t.gather[p] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(kConst.gather[p].data()));
-    t.low[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kConst.table[p].data()));
-    t.high[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kConst.table[p].data() + 32));
+    t.table[p] = Load64(kConst.table[p]);
   }
   t.merge = _mm_set1_epi32(0x0000F00F);
   return t;
 }
 
+// The low 128 bits. (GCC 12 warns about the cast intrinsic's undefined
+// operand; this is the same register, no instruction.)
+inline __m128i Low128(const __m512i x) {
+  const auto q = reinterpret_cast<__v8di>(x);
+  return reinterpret_cast<__m128i>(__builtin_shufflevector(q, q, 0, 1));
+}
+
 // The bytes of pairs 0 and 1, 2 and 3, in both lanes of the low 128 bits.
-constexpr __mmask32 kPairBytes[4] = {0x0303, 0x0303, 0x3030, 0x3030};
+constexpr __mmask64 kPairBytes[4] = {0x0303, 0x0303, 0x3030, 0x3030};
 
 // One round: f(`cur`) XOR `keyed`, the previous half already carrying the
-// change of key. Returns the next half in the next round key's form.
+// change of key. Returns the next half in the next round key's form. The
+// lookup is a one-table VPERMB over 64 bytes, which reads a 6-bit index
+// as it is; only the low 128 bits of its result are kept.
 inline __m128i Round(const __m128i cur, const __m128i keyed, const Tables &t) {
   __m128i out[4];
   for (int p = 0; p < 4; ++p) {
-    const __m256i index = _mm256_broadcastmw_epi32(_mm_bitshuffle_epi64_mask(cur, t.gather[p]));
-    out[p] =
-        _mm256_castsi256_si128(_mm256_maskz_permutex2var_epi8(kPairBytes[p], t.low[p], index, t.high[p]));
+    const __m512i index = _mm512_broadcastmw_epi32(_mm_bitshuffle_epi64_mask(cur, t.gather[p]));
+    out[p] = Low128(_mm512_maskz_permutexvar_epi8(kPairBytes[p], index, t.table[p]));
   }
   const __m128i low = _mm_ternarylogic_epi64(t.merge, out[0], out[1], 0xCA);
   const __m128i high = _mm_ternarylogic_epi64(t.merge, out[2], out[3], 0xCA);
