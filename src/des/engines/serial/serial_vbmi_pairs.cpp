@@ -54,8 +54,8 @@ struct Constants {
   // the first in the low nibble.
   std::array<std::array<uint8_t, 64>, 4> table;
   // Blocks into and out of the S domain, IP and IP^-1 included. Entering
-  // gathers each half's bits from the block word (bit 63
-  // the first bit of the block); bits not listed are masked off.
+  // gathers each half's bits from the block word (bit 63 the first bit of
+  // the block); bits not listed are masked off.
   std::array<uint8_t, 64> enterLeft;
   std::array<uint8_t, 64> enterRight;
   uint64_t entered;  // the S-domain bits in use
