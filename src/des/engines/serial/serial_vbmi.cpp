@@ -32,6 +32,7 @@
 #include <immintrin.h>
 
 #include <array>
+#include <bit>
 
 #include "des/engines/serial/serial_support.h"
 #include "des/engines/serial/serial_vbmi_pairs.h"
@@ -143,7 +144,9 @@ alignas(64) constexpr Constants kConst = MakeConstants();
 constexpr bool LayoutIsTight() {
   uint64_t used = 0;
   for (int i = 1; i <= 32; ++i) used |= uint64_t{1} << SourceOfF(i);
-  return used == 0x0000FFFF0000FFFFu && kConst.entered == ~uint64_t{0} && kConst.spreadUsed != 0;
+  // 48 key bits, 24 a group, each where one E input of its box reads.
+  return used == 0x0000FFFF0000FFFFu && kConst.entered == ~uint64_t{0} &&
+         std::popcount(kConst.spreadUsed) == 48;
 }
 static_assert(LayoutIsTight(), "the S domain does not fill bytes 0, 1, 4 and 5 of a lane");
 
