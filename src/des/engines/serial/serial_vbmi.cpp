@@ -197,7 +197,11 @@ inline __m128i Round(const __m128i cur, const __m128i keyed, const Tables &t) {
 inline __m128i SpreadKey(uint64_t subkey) {
   const uint64_t w = _mm512_mask_bitshuffle_epi64_mask(
       kConst.spreadUsed, _mm512_set1_epi64(static_cast<long long>(subkey)), Load64(kConst.spread));
-  return _mm_set_epi64x(static_cast<long long>(w >> kLaneShift), static_cast<long long>(w));
+  // Lane 1 is the word's bytes 2, 3 and 6, 7 moved to 0, 1 and 4, 5 (the
+  // bytes between are never read).
+  static_assert(kLaneShift == 16);
+  const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 2, 3, 2, 3, 6, 7, 6, 7);
+  return _mm_shuffle_epi8(_mm_cvtsi64_si128(static_cast<long long>(w)), lanes);
 }
 
 // A block word into the S domain: L and R, each in both lanes.
