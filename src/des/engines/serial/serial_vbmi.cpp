@@ -233,41 +233,41 @@ inline uint64_t Leave(const __m128i r16, const __m128i l16) {
 // key[g + 1]): the next round's input is then ready before X, and the two
 // rounds overlap.
 
-// One DES operation: 16 rounds, key[-1] taken as zero.
-struct SingleKeys {
-  __m128i key[16];
-};
-
-// The whole operation, entering and leaving included: branch-free, and a
-// function of its own so that the check of the built library finds it.
-__attribute__((noinline)) uint64_t SingleFeistel(uint64_t block, const SingleKeys &k) {
-  const Tables t = LoadTables();
-  const Entered in = Enter(block);
-  __m128i prev = _mm_xor_si128(in.r, k.key[0]);
-  __m128i cur = Round(prev, _mm_xor_si128(in.l, k.key[1]), t);
-#pragma GCC unroll 14
-  for (int g = 1; g < 15; ++g) {
-    const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k.key[g - 1], k.key[g + 1], 0x96), t);
-    prev = cur;
-    cur = x;
-  }
-  const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k.key[14], k.key[15], 0x96), t);
-  // R16 and L16, each carrying key[15].
-  return Leave(_mm_xor_si128(x, k.key[15]), _mm_xor_si128(cur, k.key[15]));
-}
-
 void Schedule(uint64_t key, DesSchedule &schedule) {
   const __m512i w = _mm512_set1_epi64(static_cast<long long>(key));
   for (int r = 0; r < 16; ++r)
     schedule.round[r] = _mm512_mask_bitshuffle_epi64_mask(kConst.scheduled, w, Load64(kConst.schedule[r]));
 }
 
+// One DES operation, key[-1] taken as zero, entering and leaving included.
+// The subkeys are spread as the rounds go and stay in registers. Branch-
+// free (the direction orders the subkeys by arithmetic, not by a branch),
+// and a function of its own so that the check of the built library finds
+// it.
+__attribute__((noinline)) uint64_t CryptFeistel(const DesSchedule &schedule, uint64_t block, bool decrypt) {
+  const Tables t = LoadTables();
+  const int backwards = decrypt;
+  const uint64_t *subkey = schedule.round + 15 * backwards;
+  const std::ptrdiff_t step = 1 - 2 * backwards;
+  __m128i key[16];
+  for (int g = 0; g < 2; ++g) key[g] = SpreadKey(subkey[step * g]);
+  const Entered in = Enter(block);
+  __m128i prev = _mm_xor_si128(in.r, key[0]);
+  __m128i cur = Round(prev, _mm_xor_si128(in.l, key[1]), t);
+#pragma GCC unroll 14
+  for (int g = 1; g < 15; ++g) {
+    key[g + 1] = SpreadKey(subkey[step * (g + 1)]);
+    const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, key[g - 1], key[g + 1], 0x96), t);
+    prev = cur;
+    cur = x;
+  }
+  const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, key[14], key[15], 0x96), t);
+  // R16 and L16, each carrying key[15].
+  return Leave(_mm_xor_si128(x, key[15]), _mm_xor_si128(cur, key[15]));
+}
+
 uint64_t Crypt(const DesSchedule &schedule, uint64_t block, bool decrypt) {
-  SingleKeys k;
-  for (int g = 0; g < 16; ++g) k.key[g] = SpreadKey(schedule.round[decrypt ? 15 - g : g]);
-  const uint64_t result = SingleFeistel(block, k);
-  SecureWipe(k);
-  return result;
+  return CryptFeistel(schedule, block, decrypt);
 }
 
 // Triple DES in CBC: keys 0-15 the outer schedule, 16-31 the middle one
