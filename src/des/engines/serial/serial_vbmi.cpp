@@ -288,14 +288,23 @@ struct ChainKeys {
 
 // One block's 48 rounds; `state` holds prev in the high and cur in the low
 // 128 bits, before and after. Writes the cipher block to `out` and enters
-// the next plain block (`next`, entered) into the state.
-__attribute__((noinline)) __m256i TripleFeistel(const __m256i state, const Entered next, const ChainKeys &k,
-                                                uint8_t *out) {
+// the next plain block (`next`, entered) into the state. The first block
+// of a call also spreads the subkeys (all but key[0] and key[15], which
+// the caller needs first), each a round before it is needed, so that the
+// chain does not wait for all 32.
+template <bool First>
+__attribute__((noinline)) __m256i TripleFeistel(const __m256i state, const Entered next, ChainKeys &k,
+                                                const TripleDesSchedule &schedule, uint8_t *out) {
   const Tables t = LoadTables();
   __m128i prev = _mm256_extracti128_si256(state, 1);
   __m128i cur = _mm256_castsi256_si128(state);
 #pragma GCC unroll 47
   for (int g = 0; g < 47; ++g) {
+    if constexpr (First) {
+      const int n = g + 1;  // first read by this round
+      if (n < 15) k.outer[n] = SpreadKey(schedule.outer.round[n]);
+      if (n >= 16 && n < 32) k.middle[31 - n] = SpreadKey(schedule.middle.round[31 - n]);
+    }
     const bool ends = g % 16 == 15;
     const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k[g - 1], k[ends ? g : g + 1], 0x96), t);
     if (ends) {
@@ -317,16 +326,18 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
                 uint8_t *out) {
   if (blocks == 0) return;
   ChainKeys k;
-  for (int r = 0; r < 16; ++r) {
-    k.outer[r] = SpreadKey(schedule.outer.round[r]);
-    k.middle[r] = SpreadKey(schedule.middle.round[r]);
-  }
+  k.outer[0] = SpreadKey(schedule.outer.round[0]);
+  k.outer[15] = SpreadKey(schedule.outer.round[15]);
   const Entered first = Enter(SwapBlockOrder(chain) ^ LoadBlock(in));
   __m256i state = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_xor_si128(first.r, k[0])),
                                           _mm_xor_si128(first.l, k[47]), 1);
-  for (std::size_t i = 0; i + 1 < blocks; ++i)
-    state = TripleFeistel(state, Enter(LoadBlock(in + 8 * (i + 1))), k, out + 8 * i);
-  TripleFeistel(state, Entered{_mm_setzero_si128(), _mm_setzero_si128()}, k, out + 8 * (blocks - 1));
+  const auto next = [&](std::size_t i) {
+    return i + 1 < blocks ? Enter(LoadBlock(in + 8 * (i + 1)))
+                          : Entered{_mm_setzero_si128(), _mm_setzero_si128()};
+  };
+  state = TripleFeistel<true>(state, next(0), k, schedule, out);
+  for (std::size_t i = 1; i < blocks; ++i)
+    state = TripleFeistel<false>(state, next(i), k, schedule, out + 8 * i);
   chain = LoadRaw(out + 8 * (blocks - 1));
   SecureWipe(k);
 }
