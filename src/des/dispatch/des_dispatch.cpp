@@ -43,21 +43,22 @@ constexpr std::size_t kBitsliceCount = std::size(kBitsliceTable);
 
 // Routing runs of independent blocks. A bitsliced pass costs the same
 // however few of its lanes carry blocks; the serial engine costs a block's
-// time per block. Measured on one core of an AMD Zen 4 (EPYC),
+// time per block. Measured on an AMD EPYC Zen 5 (2 cores, family 26),
 // DecodeFunction of n blocks, in ns:
-//   n                      1     8    16    32    64
-//   serial, vbmi         420   910  1760  3450  6840
-//   serial, portable     670  2900  5650 10400 20500
+//   n                      1     8    16    24    32    64
+//   serial, vbmi         360   845  1630  2400  3180  6340
+//   serial, portable     640  2340  4380     -  8430 16500
 //   one pass of the bitsliced engine, whatever n:
-//   portable (64 lanes) 4000, AVX2 (256 lanes) 3550, AVX-512 (512 lanes) 4600
+//   portable (64 lanes) 3220, AVX2 (256 lanes) 3440, AVX-512 (512 lanes) 2650
 // So a run stays on the serial engine below its crossover, which depends on
-// how fast the serial engine is: about 32 blocks for vbmi, 12 for portable
-// (8 for rotates, which is slower still), each engine's
-// `bitsliceCrossover`. Whole passes go to the widest engine, and a rest
-// that fits the next narrower engine's pass goes there when that pass
-// holds at least half as many blocks (AVX2 under AVX-512, not the 64-bit
-// engine under AVX2, whose pass costs more than AVX2's).
-// Re-measure with
+// how fast the serial engine is: 27 blocks for vbmi, 12 for portable
+// (measured on a Zen 4; about 10 here, where it is never the default; 8
+// for rotates, which is slower still), each engine's `bitsliceCrossover`.
+// Whole passes go to the widest engine, and a rest that fits the next
+// narrower engine's pass goes there when that pass holds at least half as
+// many blocks (AVX2 under AVX-512, not the 64-bit engine under AVX2, whose
+// pass costs more than AVX2's).
+// Re-measure with (the portable row with UseSerialEngine("portable"))
 //   build/bench/compatcrypt_bench --benchmark_filter='decode_run/'
 struct Route {
   const SerialDesEngine *serial;
