@@ -38,6 +38,7 @@ CpuFeatures Probe() {
   // Code built with -mavx512f may use AVX2 as well: both are required.
   f.avx512f = f.avx2 && (b7 & (1u << 16)) != 0 && (saved & kAvx512State) == kAvx512State;
   f.avx512bw = f.avx512f && (b7 & (1u << 30)) != 0;
+  f.avx512cd = f.avx512f && (b7 & (1u << 28)) != 0;
   f.avx512vl = f.avx512f && (b7 & (1u << 31)) != 0;
   f.avx512vbmi = f.avx512f && (c7 & (1u << 1)) != 0;
   f.avx512bitalg = f.avx512f && (c7 & (1u << 12)) != 0;

@@ -12,10 +12,11 @@ struct CpuFeatures {
   bool avx512f = false;
   // The AVX-512 extensions beside AVX-512F: byte and word elements (every
   // AVX-512 engine is built with them; the digest's byte swap uses them),
-  // and for the serial DES engine 128/256-bit forms, byte permutes (VBMI)
-  // and bit gathers (BITALG).
+  // and for the serial DES engine 128/256-bit forms, mask broadcasts (CD),
+  // byte permutes (VBMI) and bit gathers (BITALG).
   bool avx512bw = false;
   bool avx512vl = false;
+  bool avx512cd = false;  // conflict detection: the serial engine's mask broadcasts
   bool avx512vbmi = false;
   bool avx512bitalg = false;
 };

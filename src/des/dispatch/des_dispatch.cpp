@@ -22,7 +22,7 @@ constexpr EngineEntry<SerialDesEngine> kSerialTable[] = {
 #if COMPATCRYPT_ENGINE_VBMI
     {&kSerialVbmi,
      [](const CpuFeatures &cpu) {
-       return cpu.avx512bw && cpu.avx512vl && cpu.avx512vbmi && cpu.avx512bitalg;
+       return cpu.avx512bw && cpu.avx512vl && cpu.avx512cd && cpu.avx512vbmi && cpu.avx512bitalg;
      },
      2},
 #endif
