@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "compatcrypt.h"
-#include "digest_core/digest_dispatch.h"
 #include "digest/digest_test_support.h"
+#include "digest_core/digest_dispatch.h"
 #if COMPATCRYPT_TEST_OPENSSL_MODELS
 #include "support/openssl_models.h"
 #endif

@@ -6,9 +6,9 @@
 #include <array>
 
 #include "compatcrypt.h"
+#include "digest/digest_test_support.h"
 #include "digest_core/digest_dispatch.h"
 #include "digest_core/digest_stream.h"
-#include "digest/digest_test_support.h"
 #include "digest_core/digest_transform.h"
 #include "support/openssl_models.h"
 
