@@ -201,7 +201,7 @@ inline __m128i SpreadKey(uint64_t subkey) {
   // bytes between are never read).
   static_assert(kLaneShift == 16);
   const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 2, 3, 2, 3, 6, 7, 6, 7);
-  return _mm_shuffle_epi8(_mm_cvtsi64_si128(static_cast<long long>(w)), lanes);
+  return _mm_shuffle_epi8(_mm_set_epi64x(0, static_cast<long long>(w)), lanes);
 }
 
 // A block word into the S domain: L and R, each in both lanes.
