@@ -78,19 +78,17 @@ class EngineList {
     int top = tiers_[0];
     for (std::size_t i = 1; i < count_; ++i)
       if (tiers_[i] > top) top = tiers_[i];
-    const Engine *best = nullptr;
-    double bestTime = 0;
-    for (std::size_t i = 0; i < count_; ++i) {
-      if (tiers_[i] != top) continue;
-      if (best == nullptr || trial == nullptr) {
-        best = engines_[i];
-        bestTime = 0;
-        continue;
-      }
-      if (bestTime == 0) bestTime = trial(*best);
-      const double time = trial(*engines_[i]);
+    const Engine *tied[N] = {};
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < count_; ++i)
+      if (tiers_[i] == top) tied[count++] = engines_[i];
+    if (count == 1 || trial == nullptr) return tied[count - 1];
+    const Engine *best = tied[0];
+    double bestTime = trial(*best);
+    for (std::size_t i = 1; i < count; ++i) {
+      const double time = trial(*tied[i]);
       if (time < bestTime) {
-        best = engines_[i];
+        best = tied[i];
         bestTime = time;
       }
     }

@@ -76,7 +76,7 @@ constexpr std::size_t kModes = kBitsliceCount + 2;
 struct Routes {
   EngineList<SerialDesEngine, kSerialCount> serial{kSerialTable, Cpu()};
   EngineList<BitsliceDesEngine, kBitsliceCount> bitslice{kBitsliceTable, Cpu()};
-  Route route[kSerialCount][kModes] = {};
+  Route route[kSerialCount * kModes] = {};  // [serial engine * kModes + mode]
   const Route *best = nullptr;
 };
 
@@ -92,11 +92,11 @@ const Routes &AllRoutes() {
     const auto serial = r.serial.All();
     for (std::size_t s = 0; s < serial.size(); ++s) {
       for (std::size_t b = 0; b < bitslice.size(); ++b)
-        r.route[s][kAlone + b] = {serial[s], bitslice[b], nullptr, 1};
-      r.route[s][kSerialOnly] = {serial[s], widest, nullptr, SIZE_MAX};
-      r.route[s][kBest] = {serial[s], widest, rest, serial[s]->bitsliceCrossover};
+        r.route[s * kModes + kAlone + b] = {serial[s], bitslice[b], nullptr, 1};
+      r.route[s * kModes + kSerialOnly] = {serial[s], widest, nullptr, SIZE_MAX};
+      r.route[s * kModes + kBest] = {serial[s], widest, rest, serial[s]->bitsliceCrossover};
     }
-    r.best = &r.route[r.serial.IndexOf(r.serial.Best())][kBest];
+    r.best = &r.route[r.serial.IndexOf(r.serial.Best()) * kModes + kBest];
     return r;
   }();
   return routes;
@@ -109,11 +109,11 @@ std::atomic<const Route *> &Current() {
 
 const Route &CurrentRoute() { return *Current().load(std::memory_order_relaxed); }
 
-// The current route's place in the table: [serial engine][mode].
-std::size_t CurrentPlace() { return static_cast<std::size_t>(&CurrentRoute() - &AllRoutes().route[0][0]); }
+// The current route's place in the table: serial engine * kModes + mode.
+std::size_t CurrentPlace() { return static_cast<std::size_t>(&CurrentRoute() - AllRoutes().route); }
 
 void Select(std::size_t serial, std::size_t mode) {
-  Current().store(&AllRoutes().route[serial][mode], std::memory_order_relaxed);
+  Current().store(&AllRoutes().route[serial * kModes + mode], std::memory_order_relaxed);
 }
 
 }  // namespace
