@@ -71,28 +71,31 @@ static bytea *NewBytea(Size len) {
   return out;
 }
 
+/* MessageDigest and KeyGenerating: one bytea in, a result of a fixed size
+   out. */
+typedef int32_t (*FixedSizeCall)(const unsigned char *, int32_t, unsigned char *, int32_t *, uint32_t);
+
+static bytea *FixedSizeResult(bytea *in, FixedSizeCall call, int32_t size, const char *fn,
+                              const char *argName) {
+  int32_t len = LengthOf(in, fn, argName);
+  bytea *out = NewBytea(size);
+  int32_t outLen;
+  CheckResult(call((const unsigned char *)VARDATA_ANY(in), len, (unsigned char *)VARDATA(out), &outLen,
+                   COMPATCRYPT_MODE),
+              fn);
+  return out;
+}
+
 PG_FUNCTION_INFO_V1(compatcrypt_digest);
 Datum compatcrypt_digest(PG_FUNCTION_ARGS) {
-  bytea *data = PG_GETARG_BYTEA_PP(0);
-  int32_t len = LengthOf(data, "compatcrypt_digest", "data");
-  bytea *out = NewBytea(COMPATCRYPT_DIGEST_BYTES);
-  int32_t outLen;
-  CheckResult(MessageDigest((const unsigned char *)VARDATA_ANY(data), len, (unsigned char *)VARDATA(out),
-                            &outLen, COMPATCRYPT_MODE),
-              "compatcrypt_digest");
-  PG_RETURN_BYTEA_P(out);
+  PG_RETURN_BYTEA_P(FixedSizeResult(PG_GETARG_BYTEA_PP(0), MessageDigest, COMPATCRYPT_DIGEST_BYTES,
+                                    "compatcrypt_digest", "data"));
 }
 
 PG_FUNCTION_INFO_V1(compatcrypt_key);
 Datum compatcrypt_key(PG_FUNCTION_ARGS) {
-  bytea *password = PG_GETARG_BYTEA_PP(0);
-  int32_t len = LengthOf(password, "compatcrypt_key", "password");
-  bytea *out = NewBytea(COMPATCRYPT_KEY_BYTES);
-  int32_t outLen;
-  CheckResult(KeyGenerating((const unsigned char *)VARDATA_ANY(password), len, (unsigned char *)VARDATA(out),
-                            &outLen, COMPATCRYPT_MODE),
-              "compatcrypt_key");
-  PG_RETURN_BYTEA_P(out);
+  PG_RETURN_BYTEA_P(FixedSizeResult(PG_GETARG_BYTEA_PP(0), KeyGenerating, COMPATCRYPT_KEY_BYTES,
+                                    "compatcrypt_key", "password"));
 }
 
 typedef int32_t (*KeyCoder)(const unsigned char *, int32_t, const unsigned char *, int32_t, unsigned char *,

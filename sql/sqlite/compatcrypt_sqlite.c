@@ -69,29 +69,30 @@ static const unsigned char *BytesOf(sqlite3_context *ctx, sqlite3_value *v, cons
   return bytes;
 }
 
-static void Digest(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+/* MessageDigest and KeyGenerating: one blob in, a result of a fixed size
+   out, wiped once SQLite has its copy (a key is a secret). */
+typedef int32_t (*FixedSizeCall)(const unsigned char *, int32_t, unsigned char *, int32_t *, uint32_t);
+
+static void FixedSizeResult(sqlite3_context *ctx, int argc, sqlite3_value **argv, FixedSizeCall call,
+                            const char *fn, const char *argName) {
   if (!AllPresent(ctx, argc, argv)) return;
   int len;
-  const unsigned char *data = BytesOf(ctx, argv[0], "compatcrypt_digest", "data", &len);
-  if (data == NULL) return;
-  unsigned char out[COMPATCRYPT_DIGEST_BYTES];
+  const unsigned char *in = BytesOf(ctx, argv[0], fn, argName, &len);
+  if (in == NULL) return;
+  unsigned char out[COMPATCRYPT_DIGEST_BYTES]; /* the larger of the two */
   int32_t outLen;
-  int32_t rc = MessageDigest(data, len, out, &outLen, COMPATCRYPT_MODE);
-  if (rc != COMPATCRYPT_OK) return FailResult(ctx, "compatcrypt_digest", rc);
-  sqlite3_result_blob(ctx, out, sizeof out, SQLITE_TRANSIENT);
+  int32_t rc = call(in, len, out, &outLen, COMPATCRYPT_MODE);
+  if (rc != COMPATCRYPT_OK) return FailResult(ctx, fn, rc);
+  sqlite3_result_blob(ctx, out, outLen, SQLITE_TRANSIENT);
+  Wipe(out, sizeof out);
+}
+
+static void Digest(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+  FixedSizeResult(ctx, argc, argv, MessageDigest, "compatcrypt_digest", "data");
 }
 
 static void Key(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
-  if (!AllPresent(ctx, argc, argv)) return;
-  int len;
-  const unsigned char *password = BytesOf(ctx, argv[0], "compatcrypt_key", "password", &len);
-  if (password == NULL) return;
-  unsigned char out[COMPATCRYPT_KEY_BYTES];
-  int32_t outLen;
-  int32_t rc = KeyGenerating(password, len, out, &outLen, COMPATCRYPT_MODE);
-  if (rc != COMPATCRYPT_OK) return FailResult(ctx, "compatcrypt_key", rc);
-  sqlite3_result_blob(ctx, out, sizeof out, SQLITE_TRANSIENT);
-  Wipe(out, sizeof out);
+  FixedSizeResult(ctx, argc, argv, KeyGenerating, "compatcrypt_key", "password");
 }
 
 typedef int32_t (*KeyCoder)(const unsigned char *, int32_t, const unsigned char *, int32_t, unsigned char *,
