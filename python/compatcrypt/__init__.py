@@ -80,15 +80,16 @@ _KEY_FIRST = {
 
 
 def _data_first(call, key_first):
+    required = len([name for name in key_first if name != "out"])
+    order = ", ".join(key_first[1:3] + key_first[:1] + key_first[3:])
+
     @_functools.wraps(call)
     def ordered(*args, **kwargs):
-        required = len([name for name in key_first if name != "out"])
-        if required <= len(args) <= len(key_first) and isinstance(args[0], Key):
+        if args and isinstance(args[0], Key) and required <= len(args) <= len(key_first):
             named = dict(zip(key_first, args))
             if not named.keys() & kwargs.keys():
                 _warnings.warn(
-                    f"{call.__name__}() takes the key after the data: {call.__name__}"
-                    f"({', '.join(key_first[1:3] + key_first[:1] + key_first[3:])})",
+                    f"{call.__name__}() takes the key after the data: {call.__name__}({order})",
                     DeprecationWarning,
                     stacklevel=3,
                 )
