@@ -16,6 +16,7 @@
 
 #include "digest_core/digest_engine.h"
 #include "digest_core/digest_lanes.h"
+#include "support/declared_instructions.h"
 
 namespace compatcrypt::digest_core {
 
@@ -34,16 +35,14 @@ struct Ops {
   static V Add(V a, V b) { return _mm512_add_epi32(a, b); }
   static V Sub(V a, V b) { return _mm512_sub_epi32(a, b); }
   static V Xor(V a, V b) { return _mm512_xor_si512(a, b); }
-  static V Xor4(V a, V b, V c, V d) { return _mm512_ternarylogic_epi32(Xor(a, d), b, c, 0x96); }
+  static V Xor4(V a, V b, V c, V d) { return declared::TernaryLogic32<0x96>(Xor(a, d), b, c); }
   template <int N>
   static V Rotl(V x) {
     return _mm512_rol_epi32(x, N);
   }
   template <int Group>
   static V Logical(V b, V c, V d) {
-    // A named constant: unoptimised builds take the immediate only as one.
-    constexpr int table = kLogicalTables[Group];
-    return _mm512_ternarylogic_epi32(b, c, d, table);
+    return declared::TernaryLogic32<kLogicalTables[Group]>(b, c, d);
   }
   static V Load(const unsigned char *p) { return _mm512_loadu_si512(p); }
   static V UnpackLo32(V a, V b) { return _mm512_unpacklo_epi32(a, b); }

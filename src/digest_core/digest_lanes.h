@@ -35,6 +35,7 @@
 #include <cstdint>
 
 #include "digest_core/digest_constants.h"
+#include "support/taint_check.h"
 
 namespace compatcrypt::digest_core::lanes {
 
@@ -197,6 +198,7 @@ template <class Ops, class V = typename Ops::V>
   for (; count >= pass; count -= pass, blocks += pass * kBlockSize) Pass<Ops, kGroups>(blocks, pass, total);
   // The rest: as many groups as it fills.
   if (count != 0) LastPass<Ops, kGroups>(blocks, count, total);
+  taint::Control(total.a);
 
   sums[0] += SumLanes<Ops>(total.a);
   sums[1] += SumLanes<Ops>(total.b);

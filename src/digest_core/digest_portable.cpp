@@ -1,5 +1,6 @@
 #include "digest_core/digest_engine.h"
 #include "digest_core/digest_transform.h"
+#include "support/taint_check.h"
 
 namespace compatcrypt::digest_core {
 
@@ -8,6 +9,7 @@ void DigestBlocksPortable(const uint8_t *blocks, std::size_t count, uint32_t sum
     DigestState state{kInitialWords[0], kInitialWords[1], kInitialWords[2], kInitialWords[3],
                       kInitialWords[4]};
     DigestBlockTransform(blocks + i * kBlockSize, state);
+    taint::Control(state.a);
     sums[0] += state.a;
     sums[1] += state.b;
     sums[2] += state.c;

@@ -10,6 +10,7 @@
 
 #include "digest_core/digest_constants.h"
 #include "digest_core/digest_engine.h"
+#include "support/declared_instructions.h"
 
 namespace compatcrypt::digest_core {
 
@@ -35,11 +36,11 @@ inline void Groups(__m128i (&msg)[N][4], __m128i (&abcd)[N], __m128i (&previous)
   for (int n = 0; n < N; ++n) {
     __m128i &w = msg[n][Q % 4];
     if constexpr (Q >= 4)
-      w = _mm_sha1msg2_epu32(_mm_xor_si128(_mm_sha1msg1_epu32(w, msg[n][(Q + 1) % 4]), msg[n][(Q + 2) % 4]),
+      w = declared::Sha1Msg2(_mm_xor_si128(declared::Sha1Msg1(w, msg[n][(Q + 1) % 4]), msg[n][(Q + 2) % 4]),
                              msg[n][(Q + 3) % 4]);
-    const __m128i we = _mm_sha1nexte_epu32(previous[n], w);
+    const __m128i we = declared::Sha1NextE(previous[n], w);
     previous[n] = abcd[n];
-    abcd[n] = _mm_sha1rnds4_epu32(abcd[n], we, Q / 5);
+    abcd[n] = declared::Sha1Rounds4<Q / 5>(abcd[n], we);
   }
   if constexpr (Q < 19) Groups<Q + 1, N>(msg, abcd, previous);
 }
@@ -60,14 +61,14 @@ inline void Blocks(const unsigned char *p, __m128i &sumAbcd, __m128i &sumE) {
   for (int n = 0; n < N; ++n) {
     for (int i = 0; i < 4; ++i) msg[n][i] = LoadWords(p + n * kBlockSize + 16 * i);
     previous[n] = initialAbcd;
-    abcd[n] = _mm_sha1rnds4_epu32(initialAbcd, _mm_add_epi32(msg[n][0], initialE), 0);
+    abcd[n] = declared::Sha1Rounds4<0>(initialAbcd, _mm_add_epi32(msg[n][0], initialE));
   }
   Groups<1, N>(msg, abcd, previous);
 
   for (int n = 0; n < N; ++n) {
     sumAbcd = _mm_add_epi32(sumAbcd, abcd[n]);
     // Only the top lane of sumE is used; SHA1NEXTE adds rotl(A, 30) there.
-    sumE = _mm_sha1nexte_epu32(previous[n], sumE);
+    sumE = declared::Sha1NextE(previous[n], sumE);
   }
 }
 
@@ -83,6 +84,7 @@ void DigestBlocksShani(const uint8_t *blocks, std::size_t count, uint32_t sums[5
   for (; count >= kWidth; count -= kWidth, blocks += kWidth * kBlockSize)
     Blocks<kWidth>(blocks, sumAbcd, sumE);
   for (; count != 0; --count, blocks += kBlockSize) Blocks<1>(blocks, sumAbcd, sumE);
+  taint::Control(sumAbcd);
 
   _mm_storeu_si128(reinterpret_cast<__m128i *>(sums), _mm_shuffle_epi32(sumAbcd, 0x1B));
   sums[4] = static_cast<uint32_t>(_mm_extract_epi32(sumE, 3));

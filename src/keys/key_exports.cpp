@@ -1,13 +1,13 @@
 // KeyGenerating, EncodeKey and DecodeKey: argument checks, then the key
 // derivation and, for the password-keyed coding, one pass of the codec
 // stream under the derived key.
-#include <cstring>
 
 #include "compatcrypt.h"
 #include "des/format/codec_stream.h"
 #include "frame/frame.h"
 #include "keys/password_key.h"
 #include "support/secure_wipe.h"
+#include "support/taint_check.h"
 
 using namespace compatcrypt;
 
@@ -38,7 +38,7 @@ int32_t CodeUnderPassword(const unsigned char *password, const unsigned char *da
   if (data == nullptr || out == nullptr) return frame::kFailed;
   return frame::Run(frame::kFailed, [&] {
     uint8_t key[keys::kPasswordKeyBytes];
-    keys::DerivePasswordKey({password, std::strlen(reinterpret_cast<const char *>(password))}, key);
+    keys::DerivePasswordKey({password, taint::PasswordLength(password)}, key);
     Stream stream(key);
     SecureWipe(key);
     const std::size_t written = stream.Update({data, static_cast<std::size_t>(dataLen)}, out);

@@ -11,6 +11,7 @@
 #endif
 
 #include "des/engines/bitslice/bitslice_rounds.h"
+#include "support/declared_instructions.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::des {
@@ -23,12 +24,12 @@ struct Gates {
   static V Or(V a, V b) { return _mm512_or_si512(a, b); }
   static V Xor(V a, V b) { return _mm512_xor_si512(a, b); }
   static V AndNot(V a, V b) { return _mm512_andnot_si512(a, b); }
-  static V Not(V a) { return _mm512_ternarylogic_epi64(a, a, a, 0x55); }
+  static V Not(V a) { return declared::TernaryLogic<0x55>(a, a, a); }
   template <unsigned Imm>
   static V Lut(V a, V b, V c) {
-    return _mm512_ternarylogic_epi64(a, b, c, Imm);
+    return declared::TernaryLogic<Imm>(a, b, c);
   }
-  static V XorAnd(V a, V b, V m) { return _mm512_ternarylogic_epi64(a, b, m, 0x28); }
+  static V XorAnd(V a, V b, V m) { return declared::TernaryLogic<0x28>(a, b, m); }
   template <int S>
   static V Shr(V a) {
     return _mm512_srli_epi64(a, S);

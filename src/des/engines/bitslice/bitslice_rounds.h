@@ -25,6 +25,7 @@
 #include "des/engines/bitslice_engine.h"
 #include "des/tables/des_tables.h"
 #include "des/tables/sbox_circuits.h"
+#include "support/taint_check.h"
 
 namespace compatcrypt::des::bitslice {
 
@@ -187,6 +188,7 @@ inline void TripleDes(V *p, const BitsliceKeys &keys) {
   DesRounds<Lut3, G, V, true, Decrypt>(p, keys.mask[0]);
   DesRounds<Lut3, G, V, false, !Decrypt>(p, keys.mask[1]);
   DesRounds<Lut3, G, V, true, Decrypt>(p, keys.mask[0]);
+  taint::Control(p[0]);
 }
 
 // A whole pass: 64 words of V as they lie in memory, read from `in` (any

@@ -18,7 +18,9 @@
 
 #include "des/engines/serial/serial_support.h"
 #include "des/engines/serial_engine.h"
+#include "support/declared_instructions.h"
 #include "support/secure_wipe.h"
+#include "support/taint_check.h"
 
 namespace compatcrypt::des {
 
@@ -70,7 +72,7 @@ inline uint64_t Count(uint64_t odd, uint64_t even) {
 
 // An empty asm that claims to change `x`: keeps the compiler from merging
 // or reordering the arithmetic around it into a longer chain.
-inline void Pin(uint64_t &x) { __asm__("" : "+r"(x)); }
+using declared::Pin;
 
 // Two ways to read the tables: bit tests on x86-64 (the "portable" engine
 // there), rotates everywhere (the "portable" engine elsewhere, and on
@@ -84,11 +86,12 @@ inline void Pin(uint64_t &x) { __asm__("" : "+r"(x)); }
 // 64) into the carry and ADC shifts it in. Two instructions a bit.
 //
 // BT with a register operand touches no memory, but valgrind models it as
-// a load at an address formed from the bit number, so memcheck reports the
-// secret count as an address. The bit tests therefore stay in one function
-// of their own (BitTestFeistel, never inlined), the only place the
-// constant-time check's suppression (tests/ct) covers: it holds no memory
-// access but constant table reads.
+// a load at an address formed from the bit number, so memcheck would report
+// the secret count as an address: the valgrind check runs the "rotates"
+// engine in this one's place, and the native check (MemorySanitizer) runs
+// this one, the bit test declared in support/declared_instructions.h. The
+// bit tests stay in one function of their own (BitTestFeistel, never
+// inlined), which holds no memory access but constant table reads.
 struct ChainOrder {
   uint8_t box[32];
   uint64_t table[32];
@@ -112,14 +115,7 @@ constexpr ChainOrder MakeChainOrder() {
 alignas(64) constexpr ChainOrder kChain = MakeChainOrder();
 
 inline void ShiftIn(uint64_t &chain, const uint64_t &table, uint64_t count) {
-  uint64_t t;
-  __asm__(
-      "movq %[table], %[t]\n\t"
-      "btq %[count], %[t]\n\t"
-      "adcl %k[chain], %k[chain]"
-      : [chain] "+r"(chain), [t] "=&r"(t)
-      : [table] "m"(table), [count] "r"(count)
-      : "cc");
+  chain = declared::ShiftInTableBit(chain, table, count);
 }
 
 // f, turned and doubled.
@@ -275,6 +271,7 @@ inline void TripleRounds(Halves (&h)[N], const WindowTriple &k) {
   Rounds<F, Decrypt, N>(h, k.outer);
   Rounds<F, !Decrypt, N>(h, k.middle);
   Rounds<F, Decrypt, N>(h, k.outer);
+  taint::Control(h[0].l);
 }
 
 template <typename F>

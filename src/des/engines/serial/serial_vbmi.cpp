@@ -37,7 +37,9 @@
 #include "des/engines/serial/serial_support.h"
 #include "des/engines/serial/serial_vbmi_pairs.h"
 #include "des/engines/serial_engine.h"
+#include "support/declared_instructions.h"
 #include "support/secure_wipe.h"
+#include "support/taint_check.h"
 
 namespace compatcrypt::des {
 
@@ -185,18 +187,18 @@ constexpr __mmask64 kPairBytes[4] = {0x0303, 0x0303, 0x3030, 0x3030};
 inline __m128i Round(const __m128i cur, const __m128i keyed, const Tables &t) {
   __m128i out[4];
   for (int p = 0; p < 4; ++p) {
-    const __m512i index = _mm512_broadcastmw_epi32(_mm_bitshuffle_epi64_mask(cur, t.gather[p]));
-    out[p] = Low128(_mm512_maskz_permutexvar_epi8(kPairBytes[p], index, t.table[p]));
+    const __m512i index = declared::BroadcastMask(declared::BitGather(cur, t.gather[p]));
+    out[p] = Low128(declared::PermuteBytes(kPairBytes[p], index, t.table[p]));
   }
-  const __m128i low = _mm_ternarylogic_epi64(t.merge, out[0], out[1], 0xCA);
-  const __m128i high = _mm_ternarylogic_epi64(t.merge, out[2], out[3], 0xCA);
-  return _mm_ternarylogic_epi64(low, high, keyed, 0x96);
+  const __m128i low = declared::TernaryLogic<0xCA>(t.merge, out[0], out[1]);
+  const __m128i high = declared::TernaryLogic<0xCA>(t.merge, out[2], out[3]);
+  return declared::TernaryLogic<0x96>(low, high, keyed);
 }
 
 // A subkey word's spread in both lanes' form.
 inline __m128i SpreadKey(uint64_t subkey) {
-  const uint64_t w = _mm512_mask_bitshuffle_epi64_mask(
-      kConst.spreadUsed, _mm512_set1_epi64(static_cast<long long>(subkey)), Load64(kConst.spread));
+  const uint64_t w = declared::BitGather(kConst.spreadUsed, _mm512_set1_epi64(static_cast<long long>(subkey)),
+                                         Load64(kConst.spread));
   // Lane 1 is the word's bytes 2, 3 and 6, 7 moved to 0, 1 and 4, 5 (the
   // bytes between are never read).
   static_assert(kLaneShift == 16);
@@ -211,8 +213,8 @@ struct Entered {
 };
 
 inline Entered Enter(uint64_t block) {
-  const uint64_t w = _mm512_mask_bitshuffle_epi64_mask(
-      kConst.entered, _mm512_set1_epi64(static_cast<long long>(block)), Load64(kConst.enter));
+  const uint64_t w = declared::BitGather(kConst.entered, _mm512_set1_epi64(static_cast<long long>(block)),
+                                         Load64(kConst.enter));
   return {_mm_set1_epi64x(static_cast<long long>(w)),
           _mm_set1_epi64x(static_cast<long long>(w >> kLaneShift))};
 }
@@ -221,7 +223,7 @@ inline Entered Enter(uint64_t block) {
 // keeps GCC from warning about the unmasked form's undefined source.)
 inline uint64_t Leave(const __m128i r16, const __m128i l16) {
   const __m128i both = _mm_mask_blend_epi8(0xCC, r16, _mm_slli_epi64(l16, kLaneShift));
-  return _mm512_bitshuffle_epi64_mask(_mm512_maskz_broadcastq_epi64(0xFF, both), Load64(kConst.leave));
+  return declared::BitGather(~__mmask64{0}, _mm512_maskz_broadcastq_epi64(0xFF, both), Load64(kConst.leave));
 }
 
 // The rounds as the chain sees them, g counted from the first, key[g] the
@@ -236,7 +238,7 @@ inline uint64_t Leave(const __m128i r16, const __m128i l16) {
 void Schedule(uint64_t key, DesSchedule &schedule) {
   const __m512i w = _mm512_set1_epi64(static_cast<long long>(key));
   for (int r = 0; r < 16; ++r)
-    schedule.round[r] = _mm512_mask_bitshuffle_epi64_mask(kConst.scheduled, w, Load64(kConst.schedule[r]));
+    schedule.round[r] = declared::BitGather(kConst.scheduled, w, Load64(kConst.schedule[r]));
 }
 
 // One DES operation, key[-1] taken as zero, entering and leaving included.
@@ -257,11 +259,11 @@ __attribute__((noinline)) uint64_t CryptFeistel(const DesSchedule &schedule, uin
 #pragma GCC unroll 14
   for (int g = 1; g < 15; ++g) {
     key[g + 1] = SpreadKey(subkey[step * (g + 1)]);
-    const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, key[g - 1], key[g + 1], 0x96), t);
+    const __m128i x = Round(cur, declared::TernaryLogic<0x96>(prev, key[g - 1], key[g + 1]), t);
     prev = cur;
     cur = x;
   }
-  const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, key[14], key[15], 0x96), t);
+  const __m128i x = Round(cur, declared::TernaryLogic<0x96>(prev, key[14], key[15]), t);
   // R16 and L16, each carrying key[15].
   return Leave(_mm_xor_si128(x, key[15]), _mm_xor_si128(cur, key[15]));
 }
@@ -306,19 +308,20 @@ __attribute__((noinline)) __m256i TripleFeistel(const __m256i state, const Enter
       if (n >= 16 && n < 32) k.middle[31 - n] = SpreadKey(schedule.middle.round[31 - n]);
     }
     const bool ends = g % 16 == 15;
-    const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k[g - 1], k[ends ? g : g + 1], 0x96), t);
+    const __m128i x = Round(cur, declared::TernaryLogic<0x96>(prev, k[g - 1], k[ends ? g : g + 1]), t);
     if (ends) {
       prev = x;
-      cur = _mm_ternarylogic_epi64(cur, k[g], k[g + 1], 0x96);
+      cur = declared::TernaryLogic<0x96>(cur, k[g], k[g + 1]);
     } else {
       prev = cur;
       cur = x;
     }
   }
-  const __m128i x = Round(cur, _mm_ternarylogic_epi64(prev, k[46], k[47], 0x96), t);
+  const __m128i x = Round(cur, declared::TernaryLogic<0x96>(prev, k[46], k[47]), t);
+  taint::Control(x);
   StoreBlock(Leave(_mm_xor_si128(x, k[47]), _mm_xor_si128(cur, k[47])), out);
   prev = _mm_xor_si128(x, next.l);
-  cur = _mm_xor_si128(_mm_ternarylogic_epi64(cur, k[47], k[48], 0x96), next.r);
+  cur = _mm_xor_si128(declared::TernaryLogic<0x96>(cur, k[47], k[48]), next.r);
   return _mm256_inserti128_si256(_mm256_castsi128_si256(cur), prev, 1);
 }
 

@@ -27,6 +27,8 @@
 #include <utility>
 
 #include "des/engines/serial/serial_support.h"
+#include "support/declared_instructions.h"
+#include "support/taint_check.h"
 
 namespace compatcrypt::des {
 
@@ -146,22 +148,21 @@ inline __m128i Lookup(const __m128i l, const __m128i index128, const Tables &t) 
   const __m256i index = _mm256_castsi128_si256(index128);
   __m128i pair[4];
   for (int p = 0; p < 4; ++p)
-    pair[p] =
-        _mm256_castsi256_si128(_mm256_maskz_permutex2var_epi8(kPairBytes[p], t.low[p], index, t.high[p]));
-  return _mm_ternarylogic_epi64(_mm_ternarylogic_epi64(l, pair[0], pair[1], 0x96), pair[2], pair[3], 0x96);
+    pair[p] = _mm256_castsi256_si128(declared::PermuteBytes(kPairBytes[p], t.low[p], index, t.high[p]));
+  return declared::TernaryLogic<0x96>(declared::TernaryLogic<0x96>(l, pair[0], pair[1]), pair[2], pair[3]);
 }
 
 // One round, `l` XOR f(`r`) in the S domain, on two blocks (one a lane):
 // a gather for each plane.
 inline __m128i Round(const __m128i l, const __m128i r, const RoundKey &key, const Tables &t) {
   __mmask16 bit[6];
-  for (int u = 0; u < 6; ++u) bit[u] = _mm_bitshuffle_epi64_mask(r, t.gather[u]);
-  const __m128i low = _mm_ternarylogic_epi64(_mm_mask_blend_epi8(bit[0], key.base, key.flipped),
-                                             _mm_maskz_mov_epi8(bit[1], _mm_set1_epi8(2)),
-                                             _mm_maskz_mov_epi8(bit[2], _mm_set1_epi8(4)), 0x96);
-  const __m128i high = _mm_ternarylogic_epi64(_mm_maskz_mov_epi8(bit[3], _mm_set1_epi8(8)),
-                                              _mm_maskz_mov_epi8(bit[4], _mm_set1_epi8(16)),
-                                              _mm_maskz_mov_epi8(bit[5], _mm_set1_epi8(32)), 0x96);
+  for (int u = 0; u < 6; ++u) bit[u] = declared::BitGather(r, t.gather[u]);
+  const __m128i low = declared::TernaryLogic<0x96>(_mm_mask_blend_epi8(bit[0], key.base, key.flipped),
+                                                   _mm_maskz_mov_epi8(bit[1], _mm_set1_epi8(2)),
+                                                   _mm_maskz_mov_epi8(bit[2], _mm_set1_epi8(4)));
+  const __m128i high = declared::TernaryLogic<0x96>(_mm_maskz_mov_epi8(bit[3], _mm_set1_epi8(8)),
+                                                    _mm_maskz_mov_epi8(bit[4], _mm_set1_epi8(16)),
+                                                    _mm_maskz_mov_epi8(bit[5], _mm_set1_epi8(32)));
   return Lookup(l, _mm_xor_si128(low, high), t);
 }
 
@@ -174,8 +175,8 @@ struct Halves {
 // A block word into the S domain, IP included: the halves' bits as masks.
 inline void Enter(uint64_t block, uint64_t &left, uint64_t &right) {
   const __m512i w = _mm512_set1_epi64(static_cast<long long>(block));
-  left = _mm512_mask_bitshuffle_epi64_mask(kConst.entered, w, Load64(kConst.enterLeft));
-  right = _mm512_mask_bitshuffle_epi64_mask(kConst.entered, w, Load64(kConst.enterRight));
+  left = declared::BitGather(kConst.entered, w, Load64(kConst.enterLeft));
+  right = declared::BitGather(kConst.entered, w, Load64(kConst.enterRight));
 }
 
 // Lane `n` of the halves (R16 in `l`, L16 in `r`, as the rounds leave
@@ -185,8 +186,8 @@ inline uint64_t Leave(const Halves &h) {
   const __m512i r16 = _mm512_maskz_broadcastq_epi64(0xFF, N == 0 ? h.l : _mm_unpackhi_epi64(h.l, h.l));
   const __m512i l16 = _mm512_maskz_broadcastq_epi64(0xFF, N == 0 ? h.r : _mm_unpackhi_epi64(h.r, h.r));
   const __m512i control = Load64(kConst.leave);
-  return _mm512_mask_bitshuffle_epi64_mask(kConst.fromR16, r16, control) |
-         _mm512_mask_bitshuffle_epi64_mask(~kConst.fromR16, l16, control);
+  return declared::BitGather(kConst.fromR16, r16, control) |
+         declared::BitGather(~kConst.fromR16, l16, control);
 }
 
 inline Halves EnterTwo(uint64_t first, uint64_t second) {
@@ -229,6 +230,7 @@ void VbmiPairsCbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, con
       std::swap(h0.l, h0.r);
       std::swap(h1.l, h1.r);
     }
+    taint::Control(h0.l);
     const uint64_t p[4] = {Leave<0>(h0), Leave<1>(h0), Leave<0>(h1), Leave<1>(h1)};
     for (int n = 0; n < 4; ++n) StoreBlock(p[n] ^ (n == 0 ? previous : c[n - 1]), out + 8 * (i + n));
     previous = c[3];
@@ -246,6 +248,7 @@ void VbmiPairsCbcDecrypt(const TripleDesSchedule &schedule, uint64_t &chain, con
       }
       std::swap(h.l, h.r);
     }
+    taint::Control(h.l);
     StoreBlock(Leave<0>(h) ^ previous, out + 8 * i);
     if (two) StoreBlock(Leave<1>(h) ^ c0, out + 8 * (i + 1));
     previous = two ? c1 : c0;
