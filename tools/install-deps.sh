@@ -5,6 +5,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libcli11-dev
   dpkg-dev file zsh valgrind
+  # clang with its sanitizer runtimes and symbolizer: the native
+  # constant-time check (MemorySanitizer) and the fuzzers.
+  clang libclang-rt-dev llvm
   # The Python module and its suites (pytest, Dask on a local cluster), and
   # bench/report.py --plot.
   python3-dev pybind11-dev python3-pytest python3-numpy python3-pandas python3-dask python3-distributed

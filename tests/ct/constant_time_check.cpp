@@ -1,24 +1,28 @@
-// Constant-time check, run under valgrind memcheck.
+// Constant-time check, built two ways (taint_marks.h): run under valgrind
+// memcheck, or built with MemorySanitizer and run natively.
 //
-// Memcheck tracks, bit by bit, which values come from uninitialised memory,
-// and reports a conditional jump or a memory address computed from such a
-// value. Marking the secrets undefined (VALGRIND_MAKE_MEM_UNDEFINED) turns
-// that into a report of every branch and every address that depends on a
-// secret: keys, passwords and plain data are marked; lengths, cipher blocks
-// and digests are public. Outputs are marked defined again before this
-// program looks at them, so its own checks report nothing.
+// Both checkers track, bit by bit, which values come from uninitialised
+// memory, and report a conditional jump or a memory address computed from
+// such a value. Marking the secrets undefined turns that into a report of
+// every branch and every address that depends on a secret: keys, passwords
+// and plain data are marked; lengths, cipher blocks and digests are public.
+// Outputs are marked defined again before this program looks at them, so
+// its own checks report nothing.
 //
-// Every export runs on every engine this CPU runs, as valgrind presents the
-// CPU (memcheck hides AVX-512 and the SHA extensions, so the engines that
-// need them are not reached here). Cipher texts and digests must agree
-// across engines and decoding must undo encoding, so a route that does no
-// work cannot pass for a clean one.
+// Every export runs on every engine this CPU runs, as the checker presents
+// the CPU: memcheck hides AVX-512 and the SHA extensions, so the engines
+// that need them are reached by the native build only. Cipher texts and
+// digests must agree across engines and decoding must undo encoding, so a
+// route that does no work cannot pass for a clean one.
 //
-//   constant_time_check            the check; valgrind must report nothing
+//   constant_time_check            the check; the checker must report nothing
 //   constant_time_check --control  a table lookup and a branch on a secret
-//                                  byte; valgrind must report both
+//                                  byte; the checker must report both
+// and in the native build, the controls inside each engine
+// (support/taint_check.h):
+//   constant_time_check --engine-controls               ROUTE FILE per engine
+//   constant_time_check --engine-control branch|index ROUTE
 #include <unistd.h>
-#include <valgrind/memcheck.h>
 
 #include <algorithm>
 #include <array>
@@ -32,13 +36,15 @@
 #include "compatcrypt.h"
 #include "des/dispatch/des_dispatch.h"
 #include "digest_core/digest_dispatch.h"
+#include "support/taint_check.h"
+#include "taint_marks.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-void Secret(const void *p, std::size_t n) { VALGRIND_MAKE_MEM_UNDEFINED(p, n); }
-void Public(const void *p, std::size_t n) { VALGRIND_MAKE_MEM_DEFINED(p, n); }
+using ct::Public;
+using ct::Secret;
 
 template <typename T>
 T Declassify(T value) {
@@ -53,8 +59,8 @@ T Declassify(T value) {
 // --expensive-definedness-checks=yes memcheck sees that the test against
 // zero depends on the known bit alone.
 void SecretNonzeroBytes(const unsigned char *p, std::size_t n) {
-  const Bytes unknownLowBits(n, 0x7F);  // V bits: 1 = undefined
-  VALGRIND_SET_VBITS(p, unknownLowBits.data(), n);
+  const Bytes unknownLowBits(n, 0x7F);
+  ct::SecretBits(p, unknownLowBits.data(), n);
 }
 
 int failures = 0;
@@ -267,6 +273,20 @@ void CheckFileDigest(const std::string &route) {
   unlink(path);
 }
 
+// Whether the checker can follow a serial engine. Memcheck models a bit
+// test of a register (BT) as a load at an address formed from the bit
+// number, so it would report the x86-64 "portable" engine, made of such bit
+// tests, for an access that engine never makes. The native check follows
+// it; here its twin "rotates" (the same tables, read by rotates) runs in
+// its place.
+bool CheckerFollows([[maybe_unused]] const compatcrypt::des::SerialDesEngine &engine) {
+#if defined(__x86_64__) && !defined(CT_NATIVE)
+  return std::strcmp(engine.name, "portable") != 0;
+#else
+  return true;
+#endif
+}
+
 // The digest first and the password keys before the codec: memcheck stops
 // reporting after ten million errors, and a leaking DES engine alone can
 // reach that.
@@ -293,9 +313,9 @@ int RunCheck() {
   CheckFileDigest("default");
   ++routes;
 
-  // Every pair of serial and bitsliced engines (a bitsliced engine chosen
-  // by name takes every run of independent blocks), then the default route
-  // with its crossover between the two.
+  // Every serial engine with each bitsliced engine (one chosen by name
+  // takes every run of independent blocks) and decoding alone ("serial"),
+  // then the default route with its crossover between the two.
   auto runDes = [&](const std::string &route) {
     std::printf("DES %s\n", route.c_str());
     CheckPasswords(route);
@@ -303,24 +323,36 @@ int RunCheck() {
     ++routes;
   };
   for (const des::SerialDesEngine *serial : des::AvailableSerialEngines()) {
-    for (const des::BitsliceDesEngine *bitslice : des::AvailableBitsliceEngines()) {
-      if (!des::UseSerialEngine(serial->name) || !des::UseBitsliceEngine(bitslice->name)) {
-        Fail(std::string("cannot select ") + serial->name + " / " + bitslice->name);
+    if (!CheckerFollows(*serial)) {
+      std::printf("DES serial %s: not run under %s (see CheckerFollows)\n", serial->name, ct::kChecker);
+      continue;
+    }
+    std::vector<std::string> decoders = {"serial"};  // every run of blocks decoded serially
+    for (const des::BitsliceDesEngine *bitslice : des::AvailableBitsliceEngines())
+      decoders.push_back(bitslice->name);
+    for (const std::string &decoder : decoders) {
+      if (!des::UseSerialEngine(serial->name) || !des::UseBitsliceEngine(decoder)) {
+        Fail(std::string("cannot select ") + serial->name + " / " + decoder);
         continue;
       }
-      runDes(std::string("serial ") + serial->name + ", bitsliced " + bitslice->name);
+      runDes(std::string("serial ") + serial->name + ", decoding by " + decoder);
     }
   }
   des::UseSerialEngine("");
   des::UseBitsliceEngine("");
-  runDes("default route");
+  if (CheckerFollows(des::ActiveSerialEngine())) {
+    runDes("default route");
+  } else {
+    des::UseSerialEngine("rotates");
+    runDes("default route, serial rotates in place of portable");
+  }
 
   std::printf("%d routes run, %d failures\n", routes, failures);
   return failures == 0 ? 0 : 1;
 }
 
-// The control: the two faults the check is there to find. Memcheck must
-// report both, or the marking or valgrind itself is not working.
+// The control: the two faults the check is there to find. The checker must
+// report both, or the marking or the checker itself is not working.
 constexpr std::array<unsigned char, 256> kControlTable = [] {
   std::array<unsigned char, 256> t{};
   for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<unsigned char>(i * 167 + 13);
@@ -334,11 +366,9 @@ volatile int controlSink;
 }
 
 [[gnu::noinline]] void ControlSecretBranch(const unsigned char *secret) {
-  // Stores to a volatile cannot be made unconditional: a real branch.
-  if (*secret & 1)
-    controlSink = 1;
-  else
-    controlSink = 2;
+  // A store to a volatile on one path only: no compiler may make it
+  // unconditional, so this stays a real branch.
+  if (*secret & 1) controlSink = 1;
 }
 
 int RunControl() {
@@ -350,18 +380,112 @@ int RunControl() {
   return 0;
 }
 
+#if defined(CT_NATIVE)
+// The engines' controls, in the native build only: each engine hands a
+// secret value to a hook once a call (support/taint_check.h), which makes a
+// branch or a table lookup on it when asked. One route per engine this CPU
+// runs, with the source file whose code must be on the report's stack.
+struct EngineRoute {
+  std::string name;
+  std::string file;
+};
+
+std::vector<EngineRoute> EngineRoutes() {
+  using namespace compatcrypt;
+  std::vector<EngineRoute> routes;
+  for (const digest_core::DigestEngine *engine : digest_core::AvailableDigestEngines()) {
+    const std::string name = engine->name;
+    const bool lanes = name == "avx2" || name == "avx512";
+    routes.push_back({"digest:" + name, lanes ? "digest_lanes.h" : "digest_" + name + ".cpp"});
+  }
+  for (const des::SerialDesEngine *engine : des::AvailableSerialEngines()) {
+    const std::string name = engine->name;
+    const bool vbmi = name == "vbmi";
+    routes.push_back({"serial:" + name + ":encode", vbmi ? "serial_vbmi.cpp" : "serial_portable.cpp"});
+    routes.push_back({"serial:" + name + ":decode", vbmi ? "serial_vbmi_pairs.cpp" : "serial_portable.cpp"});
+  }
+  for (const des::BitsliceDesEngine *engine : des::AvailableBitsliceEngines())
+    routes.push_back({std::string("bitsliced:") + engine->name, "bitslice_rounds.h"});
+  return routes;
+}
+
+// Runs one route with the control armed; the sanitizer is to stop the
+// program at the hook. Returning means the check did not see it.
+int RunEngineControl(const std::string &kind, const std::string &route) {
+  using namespace compatcrypt;
+  const auto split = [&](std::size_t field) {
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < field && begin != std::string::npos; ++i) {
+      begin = route.find(':', begin);
+      if (begin != std::string::npos) ++begin;
+    }
+    if (begin == std::string::npos) return std::string();
+    return route.substr(begin, route.find(':', begin) - begin);
+  };
+  const std::string family = split(0);
+  const std::string engine = split(1);
+  const std::string call = split(2);
+  bool selected = false;
+  if (family == "digest")
+    selected = digest_core::UseDigestEngine(engine);
+  else if (family == "serial")
+    selected = des::UseSerialEngine(engine) && des::UseBitsliceEngine("serial") &&
+               (call == "encode" || call == "decode");
+  else if (family == "bitsliced")
+    selected = des::UseBitsliceEngine(engine);
+  if (!selected || (kind != "branch" && kind != "index")) {
+    std::fprintf(stderr, "constant_time_check: no such control: %s %s\n", kind.c_str(), route.c_str());
+    return 2;
+  }
+
+  taint::control = kind == "branch" ? taint::ControlKind::kBranch : taint::ControlKind::kIndex;
+  const Bytes key = Fill(16, 1);
+  const Bytes data = Fill(family == "digest" ? 65536 + 5 : family == "bitsliced" ? 4096 : 64, 2);
+  Bytes out(data.size());
+  int32_t outLen = 0;
+  Secret(key.data(), key.size());
+  Secret(data.data(), data.size());
+  const int32_t len = static_cast<int32_t>(data.size());
+  if (family == "digest")
+    MessageDigest(data.data(), len, out.data(), &outLen, COMPATCRYPT_MODE);
+  else if (call == "encode")
+    EncodeFunction(data.data(), len, key.data(), 16, out.data(), COMPATCRYPT_MODE);
+  else
+    DecodeFunction(data.data(), len, key.data(), 16, out.data(), COMPATCRYPT_MODE);
+  std::printf("control %s %s: not reported\n", kind.c_str(), route.c_str());
+  return 1;
+}
+#endif
+
+const char kUsage[] =
+    "usage: constant_time_check            the check: the checker must report nothing\n"
+    "       constant_time_check --control  a secret branch and a secret table index in this program\n"
+#if defined(CT_NATIVE)
+    "       constant_time_check --engine-controls          the engines' control routes: ROUTE FILE\n"
+    "       constant_time_check --engine-control KIND ROUTE  KIND branch or index, inside an engine\n"
+#endif
+    ;
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (!RUNNING_ON_VALGRIND) {
-    std::fprintf(stderr, "constant_time_check: run me under valgrind (memcheck)\n");
+  if (!ct::UnderChecker()) {
+    std::fprintf(stderr,
+                 "constant_time_check: run me under valgrind (memcheck), or build me with MemorySanitizer\n");
     return 2;
   }
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // in step with valgrind's reports
-  if (argc == 2 && std::strcmp(argv[1], "--control") == 0) return RunControl();
-  if (argc != 1) {
-    std::fprintf(stderr, "usage: constant_time_check [--control]\n");
-    return 2;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // in step with the checker's reports
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return RunCheck();
+  if (args.size() == 1 && args[0] == "--control") return RunControl();
+#if defined(CT_NATIVE)
+  if (args.size() == 1 && args[0] == "--engine-controls") {
+    for (const EngineRoute &route : EngineRoutes())
+      std::printf("%s %s\n", route.name.c_str(), route.file.c_str());
+    return 0;
   }
-  return RunCheck();
+  if (args.size() == 3 && args[0] == "--engine-control") return RunEngineControl(args[1], args[2]);
+#endif
+  std::fputs(kUsage, stderr);
+  return 2;
 }
