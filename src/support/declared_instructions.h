@@ -51,6 +51,23 @@ inline uint64_t ShiftInTableBit(uint64_t chain, const uint64_t &table, uint64_t 
 }
 #endif
 
+#if defined(__AVX512F__)
+// The same over four vector registers at once: no instruction that reads
+// one of them is moved in among the instructions that write them.
+inline void Pin(__m512i (&v)[4]) {
+  struct Four {
+    __m512i v[4];
+  };
+  const Four pinned = taint::Declared(
+      [](Four f) {
+        __asm__("" : "+v"(f.v[0]), "+v"(f.v[1]), "+v"(f.v[2]), "+v"(f.v[3]));
+        return f;
+      },
+      Four{{v[0], v[1], v[2], v[3]}});
+  for (int i = 0; i < 4; ++i) v[i] = pinned.v[i];
+}
+#endif
+
 #if defined(__SHA__)
 // The SHA-1 instructions: fixed-latency arithmetic on registers.
 template <int Functions>
