@@ -23,8 +23,10 @@ if(COMPATCRYPT_SANITIZE)
   message(FATAL_ERROR "compatcrypt: COMPATCRYPT_TAINT_CHECK is a sanitizer build of its own; "
                       "leave COMPATCRYPT_SANITIZE empty")
 endif()
+# Line tables name each report's source line; they change no code, so a
+# Release build is checked as it is optimised.
 add_compile_options(-fsanitize=memory -fno-sanitize-memory-param-retval -fsanitize-recover=memory
-                    -fno-omit-frame-pointer)
+                    -fno-omit-frame-pointer -gline-tables-only)
 add_link_options(-fsanitize=memory)
 foreach(part BENCHMARKS TOOLS FUZZERS PYTHON SQL)
   set(COMPATCRYPT_BUILD_${part} OFF)
