@@ -25,7 +25,7 @@ set(_compatcrypt_libraries compatcrypt)
 set(_compatcrypt_headers ${PROJECT_SOURCE_DIR}/include/compatcrypt.h)
 if(TARGET compatcrypt_cxx)
   list(APPEND _compatcrypt_libraries compatcrypt_cxx)
-  list(APPEND _compatcrypt_headers ${PROJECT_SOURCE_DIR}/include/compatcrypt.hpp)
+  list(APPEND _compatcrypt_headers ${PROJECT_SOURCE_DIR}/include/compatcrypt.hpp ${PROJECT_SOURCE_DIR}/include/compatcrypt_bind.h)
 endif()
 
 install(TARGETS ${_compatcrypt_libraries} EXPORT compatcryptTargets

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "compatcrypt.hpp"
+#include "keys/key_hex.h"
 #include "keys/password_key.h"
 #include "support/secure_wipe.h"
 #include "support/stack_burn.h"
@@ -12,14 +13,6 @@ namespace compatcrypt::inline v1 {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-// The value of a hex digit of either case, or -1.
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -52,21 +45,16 @@ Key Key::from_password(std::string_view password) {
 }
 
 Key Key::from_hex(std::string_view hex) {
-  if (hex.size() != 2 * kKeySize)
+  std::array<uint8_t, kKeySize> parsed{};
+  std::size_t bad = 0;
+  if (!keys::ParseHexKey(hex, parsed, &bad)) {
+    if (bad == hex.size())
+      throw Error(result::failed,
+                  "key must be 32 hex digits, not " + std::to_string(hex.size()) + " characters");
     throw Error(result::failed,
-                "key must be 32 hex digits, not " + std::to_string(hex.size()) + " characters");
-  std::array<std::byte, kKeySize> parsed{};
-  for (std::size_t i = 0; i < kKeySize; ++i) {
-    const int high = HexValue(hex[2 * i]);
-    const int low = HexValue(hex[2 * i + 1]);
-    if (high < 0 || low < 0) {
-      SecureWipe(parsed);
-      throw Error(result::failed, "key must be 32 hex digits: non-hex character at position " +
-                                      std::to_string(2 * i + (high < 0 ? 1 : 2)));
-    }
-    parsed[i] = static_cast<std::byte>(high << 4 | low);
+                "key must be 32 hex digits: non-hex character at position " + std::to_string(bad + 1));
   }
-  const Key key{parsed};
+  const Key key{std::as_bytes(std::span(parsed))};
   SecureWipe(parsed);
   return key;
 }

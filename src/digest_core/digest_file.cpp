@@ -11,7 +11,6 @@
 #include <unistd.h>
 #endif
 
-#include "digest_core/digest_stream.h"
 #include "support/secure_wipe.h"
 #include "support/stack_burn.h"
 
@@ -41,7 +40,29 @@ long ReadSome(int fd, uint8_t *buffer, std::size_t size) {
 bool PastLargestFile(int, int64_t) { return false; }
 void CloseFile(int fd) { _close(fd); }
 #else
-int OpenForReading(const char *path) { return open(path, O_RDONLY | O_CLOEXEC); }
+// O_NONBLOCK: opening a FIFO would otherwise wait for a writer, and a host
+// cannot stop a call blocked in open(). A FIFO or socket cannot be read from
+// an offset, so it is refused at once, as the seek would refuse it once a
+// writer came. Whatever is kept is read blocking again (a terminal, say),
+// so that a read never stops short with EAGAIN.
+int OpenForReading(const char *path) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return fd;
+  struct stat status;
+  int failure = 0;
+  if (fstat(fd, &status) != 0) {
+    failure = errno;
+  } else if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+    failure = ESPIPE;
+  } else {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) failure = errno;
+  }
+  if (failure == 0) return fd;
+  close(fd);
+  errno = failure;
+  return -1;
+}
 // Every offset file_digest takes must reach lseek whole.
 static_assert(sizeof(off_t) == sizeof(int64_t), "64-bit file offsets (_FILE_OFFSET_BITS=64)");
 bool SeekTo(int fd, int64_t offset) { return lseek(fd, offset, SEEK_SET) == offset; }
@@ -77,26 +98,42 @@ bool DigestFile::Open(const char *path, int64_t offset) {
   return true;
 }
 
-bool DigestFile::Digest(std::span<uint8_t, kDigestBytes> out) {
-  DigestStream stream;
+DigestFile::Step DigestFile::Read(std::size_t limit) {
+  if (noBytes_) return Step::end;
   uint8_t buffer[kReadBytes];
+  std::size_t done = 0;
+  Step step = Step::more;
   // A read may return fewer bytes than asked before the end (a pipe, a
   // signal); only 0 is the end.
-  long got = 0;
-  while (!noBytes_ && (got = ReadSome(fd_, buffer, sizeof buffer)) != 0) {
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      break;
+  do {
+    const long got = ReadSome(fd_, buffer, sizeof buffer);
+    if (got == 0) {
+      step = Step::end;
+    } else if (got < 0) {
+      if (errno != EINTR) step = Step::failed;
+    } else {
+      stream_.Update({buffer, static_cast<std::size_t>(got)});
+      done += static_cast<std::size_t>(got);
     }
-    stream.Update({buffer, static_cast<std::size_t>(got)});
-  }
+  } while (step == Step::more && (limit == 0 || done < limit));
+  const int reason = errno;
   SecureWipe(buffer);
-  const bool readFailed = got < 0;
-  if (!readFailed) stream.Finish(out);
   // The engines ran below the read buffer, deeper than the export's burn
   // reaches.
   BurnStack();
-  return !readFailed;
+  errno = reason;
+  return step;
+}
+
+void DigestFile::Finish(std::span<uint8_t, kDigestBytes> out) {
+  stream_.Finish(out);
+  BurnStack();
+}
+
+bool DigestFile::Digest(std::span<uint8_t, kDigestBytes> out) {
+  if (Read(0) == Step::failed) return false;
+  Finish(out);
+  return true;
 }
 
 }  // namespace compatcrypt::digest_core
