@@ -13,6 +13,7 @@
 #include <memory>
 #include <string_view>
 
+#include "compatcrypt_bind.h"
 #include "failure.h"
 #include "files.h"
 #include "signals.h"
@@ -256,48 +257,25 @@ class Terminal {
   int fd_;
 };
 
-// How much of the key the cipher uses: each DES key (the outer one of the
-// even-numbered bytes, the middle one of the odd-numbered bytes) is read
-// only up to its first zero byte, and the bytes after it count as zero. A
-// half is cut short when that drops a non-zero byte.
-struct Half {
-  std::size_t inEffect = 8;
-  bool cut = false;
-};
-
-Half HalfOf(std::span<const std::byte, kKeySize> bytes, std::size_t first) {
-  Half half;
-  for (std::size_t i = 0; i < 8; ++i) {
-    const std::byte b = bytes[first + 2 * i];
-    if (half.inEffect == 8 && b == std::byte{0}) half.inEffect = i;
-    if (half.inEffect < i && b != std::byte{0}) half.cut = true;
-  }
-  if (!half.cut) half.inEffect = 8;
-  return half;
-}
-
+// The core's report of the zero-byte rule: a half of the key cut short by
+// a zero byte makes the key code like a shorter one.
 void WarnOfShortKey(const Key &key) {
-  const Half outer = HalfOf(key.bytes(), 0);
-  const Half middle = HalfOf(key.bytes(), 1);
-  if (!outer.cut && !middle.cut) return;
-  std::string cuts;
-  if (outer.cut) cuts = "the outer key to " + std::to_string(outer.inEffect) + " of 8 bytes";
-  if (outer.cut && middle.cut) cuts += " and the middle key to " + std::to_string(middle.inEffect) + " of 8";
-  if (!outer.cut) cuts = "the middle key to " + std::to_string(middle.inEffect) + " of 8 bytes";
-  std::fprintf(stderr, "compatcrypt: warning: key: a zero byte cuts %s; %zu of 16 key bytes are in effect\n",
-               cuts.c_str(), outer.inEffect + middle.inEffect);
+  const auto *bytes = reinterpret_cast<const uint8_t *>(key.bytes().data());
+  char warning[200];
+  if (compatcrypt_bind_key_warning(bytes, kKeySize, warning, sizeof warning) > 0)
+    std::fprintf(stderr, "compatcrypt: warning: key: %s\n", warning);
 }
 
 // The key of a password as EncodeKey derives it: from the bytes of a
 // NUL-terminated string, so a NUL byte could not be part of one. The empty
 // password's key is the same for everyone.
 Key KeyOf(std::string_view password, const std::string &source, const KeyOptions &options) {
-  if (Find(password.data(), password.size(), '\0') != password.size())
-    throw Failure(source, "password contains a NUL byte");
-  if (password.empty() && !options.allowEmptyPassword)
-    throw UsageError(source,
-                     "the password is empty, and the key of an empty password is public; "
-                     "give --allow-empty-password to use it anyway");
+  const int policy =
+      compatcrypt_bind_password_check(password.data(), password.size(), COMPATCRYPT_BIND_PASSWORD_STRING);
+  if (policy == COMPATCRYPT_BIND_E_PASSWORD_NUL) throw Failure(source, compatcrypt_bind_message(policy));
+  if (policy == COMPATCRYPT_BIND_E_PASSWORD_EMPTY && !options.allowEmptyPassword)
+    throw UsageError(source, std::string(compatcrypt_bind_message(policy)) +
+                                 "; give --allow-empty-password to use it anyway");
   return Key::from_password(password);
 }
 

@@ -112,6 +112,30 @@ TEST(FileDigestUnusualFiles, FifoWithWriterFailsWithoutBlocking) {
   EXPECT_EQ(outLen, 1234);
 }
 
+// A pipe that nobody writes to: opening it for reading would wait for a
+// writer, which may never come, and a host cannot stop a call blocked in
+// open(). -2 at once, the result the pipe gets once a writer comes, with
+// nothing opened left behind for a writer to find.
+TEST(FileDigestUnusualFiles, FifoWithoutWriterFailsWithoutWaitingForOne) {
+  TempDir dir;
+  const std::string fifo = (dir.path() / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Bytes out(20, 0xA5);
+  int32_t outLen = 1234;
+  const auto result = DigestWithWatchdog(fifo, 1, out, outLen, [&] {
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  });
+  ASSERT_TRUE(result.has_value()) << "FileDigest waited in open() for a writer";
+  EXPECT_EQ(*result, -2);
+  EXPECT_EQ(out, Bytes(20, 0xA5));
+  EXPECT_EQ(outLen, 1234);
+  // No reader is left open: a writer that opens without blocking fails.
+  const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  EXPECT_LT(writer, 0);
+  if (writer >= 0) ::close(writer);
+}
+
 // The mode is checked before the path is opened: opening a pipe that has no
 // writer would wait for one.
 TEST(FileDigestUnusualFiles, WrongModeDoesNotOpenAFifo) {

@@ -1,14 +1,16 @@
 #!/bin/sh
 # libcompatcrypt-cxx.so's dynamic symbol table defines the compatcrypt:: API
-# (with the type information and virtual tables of its classes) and nothing
-# else, and no symbol that libcompatcrypt.so defines: a program links both
-# and each keeps its own copy of the core.
-# Usage: cxx_exported_symbols.sh NM CXXFILT LIBCOMPATCRYPT-CXX LIBCOMPATCRYPT
+# (with the type information and virtual tables of its classes) and the
+# binding surface's C functions, exactly those compatcrypt_bind.h declares,
+# and nothing else, and no symbol that libcompatcrypt.so defines: a program
+# links both and each keeps its own copy of the core.
+# Usage: cxx_exported_symbols.sh NM CXXFILT LIBCOMPATCRYPT-CXX LIBCOMPATCRYPT BIND-HEADER
 set -eu
 nm=$1
 cxxfilt=$2
 cxx=$3
 c=$4
+header=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -34,7 +36,19 @@ for offset in long int; do
   fi
 done
 
-"$cxxfilt" <"$work/cxx" |
+# The surface: every function the header declares, and no other C name.
+sed -n 's/^COMPATCRYPT_BIND_API [^(]*[ *]\(compatcrypt_bind_[a-z_]*\)(.*/\1/p' "$header" | sort -u >"$work/declared"
+grep '^compatcrypt_bind_' "$work/cxx" >"$work/surface" || true
+if [ "$(wc -l <"$work/declared")" -lt 20 ]; then
+  echo "only $(wc -l <"$work/declared") functions found in $header"
+  exit 1
+fi
+if ! diff -u "$work/declared" "$work/surface"; then
+  echo "the binding surface exported differs from $header (- declared, + exported)"
+  exit 1
+fi
+
+"$cxxfilt" <"$work/cxx" | grep -v '^compatcrypt_bind_' |
   grep -v -e '^compatcrypt::' -e '^typeinfo for compatcrypt::' -e '^typeinfo name for compatcrypt::' \
     -e '^vtable for compatcrypt::' >"$work/foreign" || true
 if [ -s "$work/foreign" ]; then
@@ -49,4 +63,4 @@ if [ -s "$work/common" ]; then
   cat "$work/common"
   exit 1
 fi
-echo "$count symbols, all in compatcrypt::, none shared with $c"
+echo "$count symbols: $(wc -l <"$work/surface") binding functions as declared, the rest in compatcrypt::, none shared with $c"
