@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <map>
 #include <thread>
 
 #include "cli_fixture.h"
@@ -30,16 +32,23 @@ class CliHostileTest : public CliTest {
   }
 };
 
-// A tool built with AddressSanitizer was seen to spin, at full CPU and
-// without end, after stops sent from outside while it waited on a pipe; the
-// plain build passes these tests every time. Until that is understood the
-// stop tests run on the plain build only, and say so where they do not.
+// The environment of a tool that is stopped and continued from outside.
+// LeakSanitizer's check at exit attaches to the tool's threads with ptrace
+// and waits for the SIGSTOP that the attach sends; a SIGCONT from outside
+// at that moment discards the pending stop, and the check then waits
+// forever while the tool spins waiting for the check. These tests send
+// SIGCONT at any moment, so a tool built with a sanitizer runs here
+// without the leak check at exit (its other checks stay); every other test
+// of the tool keeps it.
+std::map<std::string, std::string> StoppableToolEnvironment() {
 #if COMPATCRYPT_TOOL_SANITIZED
-#define COMPATCRYPT_SKIP_STOPS_IF_TOOL_SANITIZED() \
-  GTEST_SKIP() << "stops under the sanitizer runtime spin (under investigation); checked on the plain build"
+  const char *options = std::getenv("ASAN_OPTIONS");
+  const std::string given = options != nullptr ? options : "";
+  return {{"ASAN_OPTIONS", given + (given.empty() ? "" : ":") + "detect_leaks=0"}};
 #else
-#define COMPATCRYPT_SKIP_STOPS_IF_TOOL_SANITIZED() static_cast<void>(0)
+  return {};
 #endif
+}
 
 // Ctrl-Z and fg, as a shell sends them to a job: SIGTSTP, then SIGCONT.
 void StopAndContinue(pid_t pid) {
@@ -51,7 +60,6 @@ void StopAndContinue(pid_t pid) {
 // Stopped and continued over and over while its writes block on a pipe that
 // is read slowly: every line arrives, and the run succeeds.
 TEST_F(CliHostileTest, StopsWhileWritingToAPipeLoseNoOutput) {
-  COMPATCRYPT_SKIP_STOPS_IF_TOOL_SANITIZED();
   std::vector<std::string> args{"digest", "-j1", "--"};
   std::string expected;
   for (int i = 0; i < 3000; ++i) {
@@ -62,7 +70,7 @@ TEST_F(CliHostileTest, StopsWhileWritingToAPipeLoseNoOutput) {
   }
   int pipe[2];
   ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
-  const pid_t pid = Start(Spawn{.args = args, .out = pipe[1]});
+  const pid_t pid = Start(Spawn{.args = args, .env = StoppableToolEnvironment(), .out = pipe[1]});
   close(pipe[1]);
   // Read a little at a time, so that the tool waits on a full pipe
   // whenever it is stopped.
@@ -87,7 +95,6 @@ TEST_F(CliHostileTest, StopsWhileWritingToAPipeLoseNoOutput) {
 // Stopped and continued while reading a check list from a pipe that the
 // test fills a line at a time: every line is checked.
 TEST_F(CliHostileTest, StopsWhileReadingACheckListLoseNoLines) {
-  COMPATCRYPT_SKIP_STOPS_IF_TOOL_SANITIZED();
   std::string list;
   for (int i = 0; i < 200; ++i) {
     const std::string name = Write("file-" + std::to_string(i), std::to_string(i));
@@ -95,7 +102,8 @@ TEST_F(CliHostileTest, StopsWhileReadingACheckListLoseNoLines) {
   }
   int pipe[2];
   ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
-  const pid_t pid = Start(Spawn{.args = {"digest", "-c", "--quiet"}, .in = pipe[0]});
+  const pid_t pid =
+      Start(Spawn{.args = {"digest", "-c", "--quiet"}, .env = StoppableToolEnvironment(), .in = pipe[0]});
   close(pipe[0]);
   for (std::size_t at = 0; at < list.size();) {
     const std::size_t end = list.find('\n', at) + 1;
@@ -113,10 +121,10 @@ TEST_F(CliHostileTest, StopsWhileReadingACheckListLoseNoLines) {
 // Stopped and continued while it waits for a FIFO's writer: the open goes
 // on waiting, and the data that comes is encoded.
 TEST_F(CliHostileTest, StopsWhileAFifoWaitsForItsWriter) {
-  COMPATCRYPT_SKIP_STOPS_IF_TOOL_SANITIZED();
   const std::string fifo = At("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const pid_t pid = Start(Spawn{.args = {"encode", "--key", kKey, "-i", fifo, "-o", At("out")}});
+  const pid_t pid = Start(Spawn{.args = {"encode", "--key", kKey, "-i", fifo, "-o", At("out")},
+                                .env = StoppableToolEnvironment()});
   for (int i = 0; i < 20; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     StopAndContinue(pid);
