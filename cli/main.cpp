@@ -11,12 +11,12 @@
 #include <tuple>
 #include <vector>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "compatcrypt.hpp"
 #include "compatcrypt_cli_version.h"
-#include "digest_pipeline.h"
-#include "failure.h"
-#include "signals.h"
+#include "digest/digest_pipeline.h"
+#include "support/failure.h"
+#include "support/signals.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "signals.h"
+#include "support/signals.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "compatcrypt.hpp"
-#include "failure.h"
-#include "password.h"
+#include "keys/key_sources.h"
+#include "support/failure.h"
 
 namespace compatcrypt::cli {
 

@@ -15,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "compatcrypt.hpp"
-#include "digest_pipeline.h"
-#include "failure.h"
+#include "digest/digest_pipeline.h"
+#include "support/failure.h"
 
 namespace compatcrypt::cli {
 

@@ -1,4 +1,4 @@
-#include "digest_pipeline.h"
+#include "digest/digest_pipeline.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -12,9 +12,9 @@
 #include <exception>
 #include <limits>
 
-#include "failure.h"
-#include "files.h"
-#include "progress.h"
+#include "io/input_file.h"
+#include "support/failure.h"
+#include "support/progress.h"
 
 namespace compatcrypt::cli {
 

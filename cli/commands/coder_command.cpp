@@ -3,11 +3,12 @@
 // large it is.
 #include <vector>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "compatcrypt.hpp"
-#include "failure.h"
-#include "files.h"
-#include "progress.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
+#include "support/failure.h"
+#include "support/progress.h"
 
 namespace compatcrypt::cli {
 

@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "support/progress.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "compatcrypt.hpp"
-#include "password.h"
+#include "keys/key_sources.h"
 
 namespace compatcrypt::cli {
 

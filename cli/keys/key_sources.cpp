@@ -1,4 +1,4 @@
-#include "password.h"
+#include "keys/key_sources.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,9 +14,10 @@
 #include <string_view>
 
 #include "compatcrypt_bind.h"
-#include "failure.h"
-#include "files.h"
-#include "signals.h"
+#include "io/input_file.h"
+#include "support/failure.h"
+#include "support/signals.h"
+#include "support/stack_burn.h"
 
 namespace compatcrypt::cli {
 
@@ -51,60 +52,54 @@ bool SameText(std::string_view a, std::string_view b) {
   return difference == 0;
 }
 
-// Key or password text in a buffer of its own, wiped when it goes or
-// grows.
+// Key or password text in a buffer of its own: SecureBytes, which wipes
+// its memory when it goes. Growing copies byte by byte (CopyBytes) into a
+// new buffer rather than letting the vector move the bytes.
 class Secret {
  public:
   Secret() = default;
-  ~Secret() { Wipe(); }
   Secret(const Secret &) = delete;
   Secret &operator=(const Secret &) = delete;
 
   void Append(const char *bytes, std::size_t count) {
-    if (size_ + count > capacity_) Grow(std::max(2 * capacity_, size_ + count));
-    CopyBytes(text_.get() + size_, bytes, count);
+    if (size_ + count > text_.size()) Grow(std::max(2 * text_.size(), size_ + count));
+    CopyBytes(Chars() + size_, bytes, count);
     size_ += count;
   }
-  void DropLast() { text_[--size_] = '\0'; }
-  std::string_view View() const { return {text_.get(), size_}; }
+  void DropLast() { Chars()[--size_] = '\0'; }
+  std::string_view View() const { return {reinterpret_cast<const char *>(text_.data()), size_}; }
   void Wipe() {
-    if (text_ != nullptr) secure_wipe(text_.get(), capacity_);
+    secure_wipe(text_.data(), text_.size());
     size_ = 0;
   }
 
  private:
+  char *Chars() { return reinterpret_cast<char *>(text_.data()); }
+
   void Grow(std::size_t capacity) {
-    capacity = std::max<std::size_t>(capacity, 64);
-    auto larger = std::make_unique<char[]>(capacity);
-    if (size_ != 0) CopyBytes(larger.get(), text_.get(), size_);
-    const std::size_t size = size_;
-    Wipe();
-    text_ = std::move(larger);
-    capacity_ = capacity;
-    size_ = size;
+    SecureBytes larger(std::max<std::size_t>(capacity, 64));
+    CopyBytes(reinterpret_cast<char *>(larger.data()), Chars(), size_);
+    text_.swap(larger);
   }
 
-  std::unique_ptr<char[]> text_;
+  SecureBytes text_;
   std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
 };
 
-// Zeroes the stack below the caller's frame, where the functions that
-// handled a secret had theirs (and where registers were saved).
-[[gnu::noinline]] void BurnStack() {
-  char area[16 * 1024];
-  secure_wipe(area, sizeof area);
-}
+// Below the caller's frame, where the functions that handled a secret had
+// theirs (and where registers were saved): deeper than a library call's
+// own burn, as reading a key file goes through the C library.
+constexpr std::size_t kKeyStackBurnBytes = 16 * 1024;
 
 // The key `work` finds, with the stack burnt after it however it ends.
 template <typename Work>
 Key Burning(Work &&work) {
   try {
     const Key key = work();
-    BurnStack();
+    BurnStackDepth<kKeyStackBurnBytes>();
     return key;
   } catch (...) {
-    BurnStack();
+    BurnStackDepth<kKeyStackBurnBytes>();
     throw;
   }
 }

@@ -1,4 +1,4 @@
-#include "failure.h"
+#include "support/failure.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
-// Input and output files of the tool. "-" names standard input or output.
+// An input file of the tool. "-" names standard input.
 //
-// Both sides move data with read(2) and write(2) straight between the
-// caller's buffers and the file, so that no buffer of the C library is left
-// holding plain data: the callers' buffers wipe themselves.
+// Data moves with read(2) straight into the caller's buffers, so that no
+// buffer of the C library is left holding plain data: the callers' buffers
+// wipe themselves.
 //
 // An input that is a regular file must not change while it is read: its
 // size and modification time are taken when it is opened, and reading ends
@@ -11,16 +11,10 @@
 // CheckUnchanged) keeps the same checks. Files of the kernel's own file
 // systems (/proc, /sys), whose sizes say nothing of their data, are read as
 // streams to their end.
-//
-// A regular output file is written as an unnamed file in the target's
-// directory and linked into place only when it is complete and synced, so
-// that neither a failure nor a kill leaves a partial file behind. An
-// existing file is replaced only when the caller allows it. Anything else
-// (a device, a pipe, one of the tool's own descriptors reached as
-// /dev/stdout, /dev/fd/N or /proc/self/fd/N) is written directly.
 #pragma once
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -84,35 +78,6 @@ class InputFile {
   std::uint64_t expectedEnd_ = 0;  // regular files: the size at opening
   timespec modified_{};            // regular files: the modification time at opening
   std::optional<std::uint64_t> size_;
-};
-
-class OutputFile {
- public:
-  // Refuses an existing regular file unless `replace`.
-  OutputFile(const std::string &name, bool replace);
-  // Without Commit(), nothing is put in place.
-  ~OutputFile();
-  OutputFile(const OutputFile &) = delete;
-  OutputFile &operator=(const OutputFile &) = delete;
-
-  void Write(std::span<const std::byte> bytes);
-  // Syncs everything, then puts the file in place.
-  void Commit();
-
- private:
-  void OpenTemporary();
-  void LinkIntoPlace();
-  void Discard() noexcept;
-
-  std::string name_;       // as given, for messages
-  std::string target_;     // the path put in place; empty when written directly
-  std::string temporary_;  // a named temporary file; empty when unnamed or direct
-  int fd_ = -1;
-  bool owned_ = false;                   // fd_ is closed by this object
-  bool synced_ = false;                  // a directly written device is synced on Commit
-  bool replace_ = false;                 // an existing target may be replaced
-  std::optional<struct stat> replaced_;  // the existing target's status
-  bool committed_ = false;
 };
 
 }  // namespace compatcrypt::cli
