@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <limits>
 
 #include "io/input_file.h"
@@ -59,24 +60,48 @@ unsigned DefaultJobs() {
   return hardware == 0 ? 1 : std::min(hardware, kMaxJobs);
 }
 
-// An offset at or past the end of a regular file digests no bytes; the
-// skip stops at the end, so no seek ever goes beyond it.
+// Opens `name` at `offset`. An offset at or past the end of a regular file
+// digests no bytes; the skip stops at the end, so no seek ever goes
+// beyond it.
+OpenedInput OpenAt(const std::string &name, std::uint64_t offset) {
+  OpenedInput opened{.input = std::make_unique<InputFile>(name), .remaining = std::nullopt};
+  InputFile &input = *opened.input;
+  const std::uint64_t skip = input.Size() ? std::min(offset, *input.Size()) : offset;
+  input.Skip(skip);
+  if (input.Size()) opened.remaining = *input.Size() - skip;
+  return opened;
+}
+
+bool DigestRange(InputFile &input, std::optional<ByteRange> range, std::span<std::byte> buffer,
+                 Digest &digest, const std::function<bool(std::size_t)> &onRead) {
+  if (!range) {
+    for (;;) {
+      const std::size_t got = input.Read(buffer);
+      digest.update(buffer.first(got));
+      if (!onRead(got)) return false;
+      if (got < buffer.size()) return true;
+    }
+  }
+  for (std::uint64_t from = range->from; from < range->end;) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(range->end - from, buffer.size()));
+    input.ReadAt(from, buffer.first(want));
+    digest.update(buffer.first(want));
+    from += want;
+    if (!onRead(want)) return false;
+  }
+  return true;
+}
+
 DigestValue DigestOf(const std::string &name, std::uint64_t offset, bool showProgress,
                      std::span<std::byte> buffer) {
-  InputFile input(name);
-  std::uint64_t skip = offset;
-  if (input.Size() && skip > *input.Size()) skip = *input.Size();
-  input.Skip(skip);
-  std::optional<std::uint64_t> remaining;
-  if (input.Size()) remaining = *input.Size() - skip;
-  Progress progress(input.Name(), showProgress ? remaining : std::nullopt);
+  const OpenedInput opened = OpenAt(name, offset);
+  Progress progress(opened.input->Name(), showProgress ? opened.remaining : std::nullopt);
   Digest digest;
-  for (;;) {
-    const std::size_t got = input.Read(buffer);
-    digest.update(buffer.first(got));
+  DigestRange(*opened.input, std::nullopt, buffer, digest, [&](std::size_t got) {
     progress.Advance(got);
-    if (got < buffer.size()) break;
-  }
+    return true;
+  });
   return digest.finish();
 }
 
@@ -269,12 +294,10 @@ void DigestPipeline::RunFile(const std::shared_ptr<Job> &job, std::span<std::byt
     return;
   }
   try {
-    auto input = std::make_unique<InputFile>(job->name);
-    std::uint64_t skip = offset_;
-    if (input->Size() && skip > *input->Size()) skip = *input->Size();
-    input->Skip(skip);
+    OpenedInput opened = OpenAt(job->name, offset_);
+    std::unique_ptr<InputFile> input = std::move(opened.input);
     job->opened = true;
-    if (input->Size()) job->remaining = *input->Size() - skip;
+    job->remaining = opened.remaining;
     if (job->remaining && *job->remaining > PieceSize(*job->remaining)) {
       auto split = std::make_shared<SplitFile>();
       split->job = job;
@@ -301,12 +324,10 @@ void DigestPipeline::RunFile(const std::shared_ptr<Job> &job, std::span<std::byt
     }
     // A file of one piece, read as a serial run reads it.
     Digest digest;
-    for (;;) {
-      const std::size_t got = input->Read(buffer);
-      digest.update(buffer.first(got));
+    DigestRange(*input, std::nullopt, buffer, digest, [&](std::size_t got) {
       job->done.fetch_add(got, std::memory_order_relaxed);
-      if (got < buffer.size()) break;
-    }
+      return true;
+    });
     job->value = digest.finish();
   } catch (...) {
     job->error = std::current_exception();
@@ -319,18 +340,16 @@ void DigestPipeline::RunChunk(const std::shared_ptr<SplitFile> &split, std::size
   SplitFile &file = *split;
   if (index <= file.firstFailed.load()) {
     try {
-      std::uint64_t from = index * file.piece;
-      const std::uint64_t end = std::min(from + file.piece, file.size);
+      const std::uint64_t from = index * file.piece;
+      const ByteRange range{.from = from, .end = std::min(from + file.piece, file.size)};
       Digest digest;
-      while (from < end) {
-        // Stopping: nobody waits for this file any more.
-        if (stop_.load(std::memory_order_relaxed)) return;
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(end - from, buffer.size()));
-        file.input->ReadAt(from, buffer.first(want));
-        digest.update(buffer.first(want));
-        file.job->done.fetch_add(want, std::memory_order_relaxed);
-        from += want;
-      }
+      // Stopping: nobody waits for this file any more.
+      if (stop_.load(std::memory_order_relaxed)) return;
+      const bool whole = DigestRange(*file.input, range, buffer, digest, [&](std::size_t got) {
+        file.job->done.fetch_add(got, std::memory_order_relaxed);
+        return !stop_.load(std::memory_order_relaxed);
+      });
+      if (!whole) return;
       file.parts[index] = digest;
       std::lock_guard lock(file.order);
       file.read[index] = true;

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "compatcrypt.hpp"
+#include "io/input_file.h"
 
 namespace compatcrypt::cli {
 
@@ -35,9 +37,31 @@ inline constexpr unsigned kMaxJobs = 1024;
 // The CPUs this process may run on.
 unsigned DefaultJobs();
 
-// Streams the file (or standard input) from `offset` through Digest,
-// reading into `buffer`, with a progress line if asked for; throws Failure
-// if it cannot be read.
+// An input opened at an offset, and the bytes from there to its end where
+// the size is known (regular files).
+struct OpenedInput {
+  std::unique_ptr<InputFile> input;
+  std::optional<std::uint64_t> remaining;
+};
+OpenedInput OpenAt(const std::string &name, std::uint64_t offset);
+
+// Bytes [from, end) of a regular file, counted from where reading starts.
+struct ByteRange {
+  std::uint64_t from;
+  std::uint64_t end;
+};
+
+// The one reader every digest path uses: digests the input's bytes through
+// `buffer`, in order to the end of the data (no range: any input), or the
+// bytes of `range` by position (regular files; several threads may read
+// one file at once). `onRead` is told each read's byte count and returns
+// whether to go on; false if it stopped the reading. Throws Failure if the
+// input cannot be read or has changed.
+bool DigestRange(InputFile &input, std::optional<ByteRange> range, std::span<std::byte> buffer,
+                 Digest &digest, const std::function<bool(std::size_t)> &onRead);
+
+// Streams the file (or standard input) from `offset` through DigestRange,
+// with a progress line if asked for; throws Failure if it cannot be read.
 DigestValue DigestOf(const std::string &name, std::uint64_t offset, bool showProgress,
                      std::span<std::byte> buffer);
 
