@@ -1,12 +1,14 @@
 // encode / decode: the input streamed in chunks through Encoder or Decoder,
 // so that the output is the one-shot encoding of the whole input however
 // large it is.
+#include <memory>
 #include <vector>
 
 #include "commands/commands.h"
 #include "compatcrypt.hpp"
 #include "io/input_file.h"
 #include "io/output_file.h"
+#include "keys/key_options.h"
 #include "support/failure.h"
 #include "support/progress.h"
 
@@ -31,8 +33,6 @@ void Stream(InputFile &input, OutputFile &output, Coder &coder) {
   }
   output.Write(out.first(coder.finish(out)));
 }
-
-}  // namespace
 
 int RunCoder(Direction direction, const CoderOptions &options) {
   // An empty name names no file: a usage error, found before anything is
@@ -66,5 +66,22 @@ int RunCoder(Direction direction, const CoderOptions &options) {
   output.Commit();
   return 0;
 }
+
+CommandRun AddCoderCommand(CLI::App &command, Direction direction) {
+  auto options = std::make_shared<CoderOptions>();
+  command.add_option("-i,--input", options->input, "Input file (default '-': standard input)")
+      ->type_name("IN");
+  command.add_option("-o,--output", options->output, "Output file (default '-': standard output)")
+      ->type_name("OUT");
+  command.add_flag("-f,--force", options->force, "Replace an existing output file");
+  AddKeyOptions(command, options->key, true);
+  return [options, direction] { return RunCoder(direction, *options); };
+}
+
+}  // namespace
+
+CommandRun AddEncodeCommand(CLI::App &command) { return AddCoderCommand(command, Direction::encode); }
+
+CommandRun AddDecodeCommand(CLI::App &command) { return AddCoderCommand(command, Direction::decode); }
 
 }  // namespace compatcrypt::cli

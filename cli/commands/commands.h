@@ -1,9 +1,14 @@
-// The subcommands. Each returns the process's exit status: 0 on success, 1
-// when something failed (reported on stderr as it happened).
+// The tool's commands, as main() lists them: each adds its options to its
+// subcommand and gives back how to run with what was parsed. A run returns
+// the process's exit status: 0 on success, 1 when something failed
+// (reported on stderr as it happened); a usage error is thrown.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,8 +38,20 @@ struct CoderOptions {
   KeyOptions key;
 };
 
-int RunDigest(const DigestOptions &options);
-int RunCoder(Direction direction, const CoderOptions &options);
-int RunKeygen(const KeyOptions &options);
+using CommandRun = std::function<int()>;
+
+struct Command {
+  const char *name;
+  const char *description;
+  CommandRun (*add)(CLI::App &command);
+};
+
+// digest, encode, decode, keygen.
+std::span<const Command> Commands();
+
+CommandRun AddDigestCommand(CLI::App &command);
+CommandRun AddEncodeCommand(CLI::App &command);
+CommandRun AddDecodeCommand(CLI::App &command);
+CommandRun AddKeygenCommand(CLI::App &command);
 
 }  // namespace compatcrypt::cli

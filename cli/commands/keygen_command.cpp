@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "commands/commands.h"
 #include "compatcrypt.hpp"
+#include "keys/key_options.h"
 #include "keys/key_sources.h"
 #include "support/failure.h"
 
@@ -45,9 +47,13 @@ void WriteKeyLine(const Key &key) {
 
 }  // namespace
 
-int RunKeygen(const KeyOptions &options) {
-  WriteKeyLine(PasswordKey(options, false));
-  return 0;
+CommandRun AddKeygenCommand(CLI::App &command) {
+  auto options = std::make_shared<KeyOptions>();
+  AddKeyOptions(command, *options, false);
+  return [options] {
+    WriteKeyLine(PasswordKey(*options, false));
+    return 0;
+  };
 }
 
 }  // namespace compatcrypt::cli
