@@ -15,6 +15,8 @@
 
 #include "compatcrypt_bind.h"
 #include "io/input_file.h"
+#include "keys/secret_text.h"
+#include "keys/terminal.h"
 #include "support/failure.h"
 #include "support/signals.h"
 #include "support/stack_burn.h"
@@ -22,69 +24,6 @@
 namespace compatcrypt::cli {
 
 namespace {
-
-// Secret bytes are read one at a time through volatile pointers: a library
-// routine (memcpy, memchr, memcmp) or a vectorised loop would pass them
-// through vector registers, which the dynamic linker's lazy binding and
-// signal delivery save on the stack, out of reach of any wipe.
-void CopyBytes(char *to, const char *from, std::size_t count) {
-  volatile char *target = to;
-  const volatile char *source = from;
-  for (std::size_t i = 0; i < count; ++i) target[i] = source[i];
-}
-
-// The offset of the first `c` in `bytes`, or `count`.
-std::size_t Find(const char *bytes, std::size_t count, char c) {
-  const volatile char *source = bytes;
-  std::size_t at = 0;
-  while (at < count && source[at] != c) ++at;
-  return at;
-}
-
-// Compares in a time that does not depend on where the texts differ.
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  const volatile char *left = a.data();
-  const volatile char *right = b.data();
-  unsigned difference = 0;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    difference |= static_cast<unsigned char>(left[i]) ^ static_cast<unsigned char>(right[i]);
-  return difference == 0;
-}
-
-// Key or password text in a buffer of its own: SecureBytes, which wipes
-// its memory when it goes. Growing copies byte by byte (CopyBytes) into a
-// new buffer rather than letting the vector move the bytes.
-class Secret {
- public:
-  Secret() = default;
-  Secret(const Secret &) = delete;
-  Secret &operator=(const Secret &) = delete;
-
-  void Append(const char *bytes, std::size_t count) {
-    if (size_ + count > text_.size()) Grow(std::max(2 * text_.size(), size_ + count));
-    CopyBytes(Chars() + size_, bytes, count);
-    size_ += count;
-  }
-  void DropLast() { Chars()[--size_] = '\0'; }
-  std::string_view View() const { return {reinterpret_cast<const char *>(text_.data()), size_}; }
-  void Wipe() {
-    secure_wipe(text_.data(), text_.size());
-    size_ = 0;
-  }
-
- private:
-  char *Chars() { return reinterpret_cast<char *>(text_.data()); }
-
-  void Grow(std::size_t capacity) {
-    SecureBytes larger(std::max<std::size_t>(capacity, 64));
-    CopyBytes(reinterpret_cast<char *>(larger.data()), Chars(), size_);
-    text_.swap(larger);
-  }
-
-  SecureBytes text_;
-  std::size_t size_ = 0;
-};
 
 // Below the caller's frame, where the functions that handled a secret had
 // theirs (and where registers were saved): deeper than a library call's
@@ -187,70 +126,6 @@ void RefuseSharedInput(const KeyOptions &options, const char *option, const std:
   if (options.dataFromStandardInput && NamesStandardInput(path))
     throw UsageError(option, "names standard input, which the data is read from; give the data with --input");
 }
-
-// The terminal the password is asked on: /dev/tty, so that standard input
-// may be the data to encode.
-class Terminal {
- public:
-  Terminal() : fd_(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
-  ~Terminal() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Terminal(const Terminal &) = delete;
-  Terminal &operator=(const Terminal &) = delete;
-  bool Open() const { return fd_ >= 0; }
-
-  // Asks with echo turned off.
-  void Prompt(const char *question, Secret &password) {
-    TerminalSettings settings;
-    settings.fd = fd_;
-    if (tcgetattr(fd_, &settings.normal) != 0) ThrowErrno("terminal");
-    settings.quiet = settings.normal;
-    settings.quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    // Echo goes off before the question is shown: TCSAFLUSH drops anything
-    // typed ahead, so nothing typed after the question may be lost or
-    // echoed. A signal from here on restores the terminal.
-    SetTerminalToRestore(&settings);
-    if (tcsetattr(fd_, TCSAFLUSH, &settings.quiet) != 0) {
-      SetTerminalToRestore(nullptr);
-      ThrowErrno("terminal");
-    }
-    Say(question);
-    bool ended = false;
-    int cause = 0;
-    char c = 0;
-    for (;;) {
-      const ssize_t got = read(fd_, &c, 1);
-      if (got < 0 && errno == EINTR) continue;  // continued after a stop
-      if (got < 0) cause = errno;
-      if (got <= 0) break;
-      if (c == '\n') {
-        ended = true;
-        break;
-      }
-      password.Append(&c, 1);
-    }
-    secure_wipe(&c, sizeof c);
-    tcsetattr(fd_, TCSANOW, &settings.normal);
-    SetTerminalToRestore(nullptr);
-    Say("\n");
-    if (cause != 0) throw Failure("terminal", std::strerror(cause));
-    if (!ended) throw Failure("terminal", "no password given");
-  }
-
- private:
-  void Say(const char *text) {
-    for (std::size_t left = std::strlen(text); left != 0;) {
-      const ssize_t put = write(fd_, text, left);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return;  // the answer can still be read
-      text += put;
-      left -= static_cast<std::size_t>(put);
-    }
-  }
-
-  int fd_;
-};
 
 // The core's report of the zero-byte rule: a half of the key cut short by
 // a zero byte makes the key code like a shorter one.
