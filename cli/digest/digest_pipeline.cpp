@@ -13,6 +13,7 @@
 #include <functional>
 #include <limits>
 
+#include "compatcrypt_bind.h"
 #include "io/input_file.h"
 #include "support/failure.h"
 #include "support/progress.h"
@@ -27,7 +28,8 @@ namespace {
 // cost the same CPU time on a cached 1 GiB file (perf stat -e task-clock
 // on `digest -j2`).
 constexpr std::size_t kReadSize = 256 * 1024;
-constexpr std::uint64_t kBlock = 64;
+// Pieces join only at whole blocks of the digest.
+constexpr std::uint64_t kBlock = COMPATCRYPT_BIND_DIGEST_BLOCK_BYTES;
 // Files of more than one piece are split. A piece of 1 MiB takes well
 // under a millisecond, so the threads share out even a few MiB evenly;
 // the pieces of a file never number more than kMaxPieces, so that their
