@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the library, the demonstration host and the compatcrypt tool, then
-# runs the demonstration host on the files given (or on its embedded
-# sample). File names are taken relative to the directory this script is
-# run from.
+# runs the demonstration host on the files given, or without any its tour
+# of every service on an embedded sample. File names are taken relative to
+# the directory this script is run from.
 #
+#   tools/run-demo.sh                            the tour
 #   tools/run-demo.sh [FILE...]                  digest of each file
 #   tools/run-demo.sh keygen                     key of the password on stdin
 #   tools/run-demo.sh encode|decode --key HEX32 [FILE]

@@ -2,8 +2,9 @@
  * A demonstration host: loads the compatcrypt shared library by name, the
  * way the library's hosts do, resolves its functions and uses them.
  *
- *   compatcrypt-demo [FILE...]              digest of each file (or of an
- *                                           embedded sample when none given)
+ *   compatcrypt-demo                        a tour: every service once, on an
+ *                                           embedded sample, in a few lines
+ *   compatcrypt-demo FILE...                digest of each file
  *   compatcrypt-demo keygen                 derived key of the password read
  *                                           from standard input
  *   compatcrypt-demo encode|decode KEYSPEC [FILE]
@@ -15,6 +16,7 @@
  * A password read from a file or standard input is its first line without
  * the line ending, LF or CRLF, as the compatcrypt tool reads it.
  */
+#define _GNU_SOURCE /* dladdr */
 #include <dlfcn.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -58,16 +60,57 @@ static int DigestFiles(int count, char **paths) {
   return status;
 }
 
-static int DigestSample(void) {
-  static const unsigned char sample[] = "The quick brown fox jumps over the lazy dog";
+static int DeriveKey(const char *password, unsigned char key[16]) {
+  DigestFn keyGenerating = (DigestFn)Resolve("KeyGenerating");
+  int32_t keyLen = 0;
+  return keyGenerating((const unsigned char *)password, (int32_t)strlen(password), key, &keyLen, 1) == 1;
+}
+
+static const unsigned char kSample[] = "The quick brown fox jumps over the lazy dog";
+static const char kSamplePassword[] = "demo password";
+
+/* Every service once: the digest of the sample and of a file (the library
+ * itself), a key from a password, the sample encoded and decoded with the
+ * round trip checked, the result code of a bad argument, and where the
+ * library was loaded from. */
+static int Tour(void) {
   DigestFn messageDigest = (DigestFn)Resolve("MessageDigest");
-  unsigned char digest[20];
+  DigestFn fileDigest = (DigestFn)Resolve("FileDigest");
+  CoderFn encodeFunction = (CoderFn)Resolve("EncodeFunction");
+  CoderFn decodeFunction = (CoderFn)Resolve("DecodeFunction");
+  const int32_t size = (int32_t)(sizeof kSample - 1);
+  Dl_info where;
+  const char *path =
+      dladdr((void *)messageDigest, &where) != 0 && where.dli_fname != NULL ? where.dli_fname : "?";
+  printf("library   %s\n", path);
+
+  unsigned char digest[20], key[16], encoded[sizeof kSample], decoded[sizeof kSample];
   int32_t digestLen = 0;
-  if (messageDigest(sample, (int32_t)(sizeof sample - 1), digest, &digestLen, 1) != 1) return 1;
-  printf("sample: \"%s\"\n", sample);
-  PrintHex(digest, (size_t)digestLen);
-  printf("  (embedded sample, %u bytes)\n", (unsigned)(sizeof sample - 1));
-  return 0;
+  if (messageDigest(kSample, size, digest, &digestLen, 1) != 1) return 1;
+  printf("sample    \"%s\" (%d bytes)\n", kSample, (int)size);
+  printf("digest    ");
+  PrintHex(digest, sizeof digest);
+  printf("  of the sample\n");
+  if (fileDigest((const unsigned char *)path, 0, digest, &digestLen, 1) == 1) {
+    printf("file      ");
+    PrintHex(digest, sizeof digest);
+    printf("  of the library's own file\n");
+  }
+  if (!DeriveKey(kSamplePassword, key)) return 1;
+  printf("key       ");
+  PrintHex(key, sizeof key);
+  printf("  from the password \"%s\"\n", kSamplePassword);
+  if (encodeFunction(kSample, size, key, 16, encoded, 1) != 1) return 1;
+  printf("encoded   ");
+  PrintHex(encoded, (size_t)size);
+  printf("\n");
+  if (decodeFunction(encoded, size, key, 16, decoded, 1) != 1) return 1;
+  const int roundTrip = memcmp(decoded, kSample, (size_t)size) == 0;
+  printf("decoded   \"%.*s\": the round trip %s\n", (int)size, (const char *)decoded,
+         roundTrip ? "gives the sample back" : "FAILED");
+  printf("bad key   EncodeFunction with a 15-byte key returns %d\n",
+         (int)encodeFunction(kSample, size, key, 15, encoded, 1));
+  return roundTrip ? 0 : 1;
 }
 
 static int HexNibble(int c) {
@@ -75,12 +118,6 @@ static int HexNibble(int c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-static int DeriveKey(const char *password, unsigned char key[16]) {
-  DigestFn keyGenerating = (DigestFn)Resolve("KeyGenerating");
-  int32_t keyLen = 0;
-  return keyGenerating((const unsigned char *)password, (int32_t)strlen(password), key, &keyLen, 1) == 1;
 }
 
 /* The first line of `in` without its line ending: LF, or CR LF (a CR with
@@ -223,11 +260,16 @@ int main(int argc, char **argv) {
     return 2;
   }
   int status;
-  if (argc >= 2 && strcmp(argv[1], "keygen") == 0) status = Keygen();
-  else if (argc >= 2 && strcmp(argv[1], "encode") == 0) status = Code(1, argc - 2, argv + 2);
-  else if (argc >= 2 && strcmp(argv[1], "decode") == 0) status = Code(0, argc - 2, argv + 2);
-  else if (argc >= 2) status = DigestFiles(argc - 1, argv + 1);
-  else status = DigestSample();
+  if (argc >= 2 && strcmp(argv[1], "keygen") == 0)
+    status = Keygen();
+  else if (argc >= 2 && strcmp(argv[1], "encode") == 0)
+    status = Code(1, argc - 2, argv + 2);
+  else if (argc >= 2 && strcmp(argv[1], "decode") == 0)
+    status = Code(0, argc - 2, argv + 2);
+  else if (argc >= 2)
+    status = DigestFiles(argc - 1, argv + 1);
+  else
+    status = Tour();
   dlclose(library);
   return status;
 }
