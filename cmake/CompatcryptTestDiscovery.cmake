@@ -1,9 +1,9 @@
 # compatcrypt_discover_tests(TARGET): each case of a GoogleTest program as a
 # test of its own. A native build lists the cases once the program is
 # built. A cross build lists them when ctest starts, running the program
-# under the toolchain's emulator (cmake/wine-run.sh); first it asks the
+# under the toolchain's emulator (tools/wine-run.sh); first it asks the
 # emulator whether this machine can run the target's programs at all
-# (`wine-run.sh --check`, which asks cmake/machine-probe.sh). Where it
+# (`wine-run.sh --check`, which asks tools/machine-probe.sh). Where it
 # cannot, listing would fail and take the whole run with it, so the program
 # stands as one test that reports itself skipped, with the reason, in
 # ctest's own form (SKIP_RETURN_CODE 77).

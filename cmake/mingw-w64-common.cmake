@@ -1,6 +1,6 @@
 # What the two Windows toolchain files share: Debian's mingw-w64 (posix
 # threads flavour) for the target in _mingw, and Wine through
-# cmake/wine-run.sh with the arguments in _wine_arguments.
+# tools/wine-run.sh with the arguments in _wine_arguments.
 set(CMAKE_SYSTEM_NAME Windows)
 
 set(CMAKE_C_COMPILER ${_mingw}-gcc-posix)
@@ -23,4 +23,4 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 if(NOT DEFINED WINE_RUN_PREFIX_DIR)
   set(WINE_RUN_PREFIX_DIR "${CMAKE_BINARY_DIR}/wineprefix")
 endif()
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;${_wine_arguments}--prefix=${WINE_RUN_PREFIX_DIR}")
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh;${_wine_arguments}--prefix=${WINE_RUN_PREFIX_DIR}")

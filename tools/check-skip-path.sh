@@ -1,7 +1,7 @@
 #!/bin/sh
 # The path of a machine that lacks a capability, taken on any machine: ctest
 # in a Windows build tree with the probe told to answer that the capability
-# is missing (COMPATCRYPT_MACHINE_LACKS, cmake/machine-probe.sh). It passes
+# is missing (COMPATCRYPT_MACHINE_LACKS, tools/machine-probe.sh). It passes
 # when no test fails, every test that would run a Windows program is skipped
 # with the forced reason, and the checks that run none still pass.
 # Usage: tools/check-skip-path.sh BUILD-DIR CAPABILITY

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test this machine can run: the Linux
 # build, the native constant-time check's build, then the Windows DLLs
-# under Wine, 64-bit and 32-bit.
+# under Wine, 64-bit and 32-bit. Each build is a preset of
+# CMakePresets.json (release, taint, windows-x64, windows-x86), the build
+# matrix CI uses too.
 #
-# What a suite needs of the machine is asked of cmake/machine-probe.sh (32-bit
+# What a suite needs of the machine is asked of tools/machine-probe.sh (32-bit
 # programs, Wine of each width). Where the machine lacks it, everything else
 # is still done: the DLL is built and its export and import tables checked
 # without running it, and ctest reports the suites that would run it as
@@ -11,7 +13,7 @@
 # COMPATCRYPT_MACHINE_LACKS=i386 (or wine) tries that on any machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-probe=cmake/machine-probe.sh
+probe=tools/machine-probe.sh
 
 windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
 # 32-bit Wine, and the i386 architecture it comes from, only where the kernel
@@ -33,14 +35,14 @@ run_suite() {
   [ "$count" -eq 0 ] || skipped+=("$1 $count")
 }
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --preset release
 cmake --build build
 run_suite build
 
 # The native constant-time check: the library and the check built with
 # clang's MemorySanitizer, run on every engine this CPU has (the valgrind
 # check in the suite above sees only the engines valgrind lets it run).
-CC=clang CXX=clang++ cmake -S . -B build-taint -G Ninja -DCMAKE_BUILD_TYPE=Release -DCOMPATCRYPT_TAINT_CHECK=ON
+cmake --preset taint
 cmake --build build-taint
 run_suite build-taint
 
@@ -49,8 +51,8 @@ run_suite build-taint
 # a 32-bit prefix). A cross build is configured from its toolchain file
 # alone: the parts that need this machine's libraries are off there.
 windows_stage() {
-  local dir=$1 width=$2 toolchain=$3 reason
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain"
+  local dir=$1 width=$2 preset=$3 reason
+  cmake --preset "$preset"
   cmake --build "$dir"
   if ! reason=$("$probe" "wine$width" "${WINE_RUN_PREFIX:-$PWD/$dir/wineprefix}"); then
     echo "run-tests.sh: the $width-bit Windows programs cannot run here: $reason" >&2
@@ -59,8 +61,8 @@ windows_stage() {
   run_suite "$dir"
 }
 reasons=()
-windows_stage build-windows 64 cmake/mingw-w64-x86_64.cmake
-windows_stage build-win32 32 cmake/mingw-w64-i686.cmake
+windows_stage build-windows 64 windows-x64
+windows_stage build-win32 32 windows-x86
 
 if [ ${#skipped[@]} -eq 0 ]; then
   echo "run-tests.sh: every test passed; none skipped"

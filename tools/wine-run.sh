@@ -6,7 +6,7 @@
 # architecture for life: keep 32- and 64-bit prefixes apart.
 # Exit status and stdout/stderr of the program are passed through unchanged. Where this machine
 # cannot run the program (no Wine of that width, no 32-bit programs at all, a prefix that does not
-# boot: cmake/machine-probe.sh decides), it says why on stderr and exits 77, the status the test
+# boot: tools/machine-probe.sh decides), it says why on stderr and exits 77, the status the test
 # suites count as skipped. --check stops there: exit 0 if the program could run.
 # Optional env: WINE_RUN_PERSIST=<seconds> (default 120; 0 = off) keeps wineserver alive that long
 # after the last client, so later runs skip the ~0.4 s server+services start-up.
