@@ -111,7 +111,8 @@ check_libraries() {
 }
 
 # check_symbols LIBDIR: libcompatcrypt defines the seven C functions and
-# nothing else, libcompatcrypt-cxx only compatcrypt:: names, so that a
+# nothing else, libcompatcrypt-cxx only compatcrypt:: names and the binding
+# surface's compatcrypt_bind_ functions, so that a
 # program linking both finds each symbol in exactly one of them.
 check_symbols() {
   local others common
@@ -125,8 +126,10 @@ check_symbols() {
   diff -u "$work/c.expected" "$work/c.symbols" >"$work/symbols.diff" ||
     show_and_fail "$work/symbols.diff" "libcompatcrypt.so.1 does not define exactly the seven functions"
   [ -s "$work/cxx.symbols" ] || fail "libcompatcrypt-cxx.so.1 defines no symbol"
-  others=$(c++filt <"$work/cxx.symbols" | grep -v 'compatcrypt::' || true)
-  [ -z "$others" ] || fail "libcompatcrypt-cxx.so.1 defines names outside compatcrypt::: $others"
+  others=$(c++filt <"$work/cxx.symbols" | grep -v -e 'compatcrypt::' -e '^compatcrypt_bind_' || true)
+  [ -z "$others" ] || fail "libcompatcrypt-cxx.so.1 defines names outside compatcrypt:: and compatcrypt_bind_: $others"
+  grep -q '^compatcrypt_bind_version$' "$work/cxx.symbols" ||
+    fail "libcompatcrypt-cxx.so.1 does not define the binding surface (compatcrypt_bind_version)"
 }
 
 # check_loads_from LIBDIR PROGRAM SONAME...: PROGRAM needs each SONAME and
@@ -289,8 +292,11 @@ build_consumers() {
 # check_readme PREFIX LIBDIR README: every fenced block of README whose
 # info string is exactly c or cpp is a complete program; each compiles,
 # links and runs as printed, through pkg-config (compatcrypt for C,
+# compatcrypt-bind for C that uses the binding surface, compatcrypt_bind.h,
 # compatcrypt-cxx for C++) and through find_package (compatcrypt::compatcrypt,
 # compatcrypt::cxx).
+uses_binding_surface() { grep -q '^#include <compatcrypt_bind.h>' "$1"; }
+
 check_readme() {
   local lib dir name info line target where soname program
   lib=$1/$2
@@ -326,7 +332,7 @@ check_readme() {
     printf 'find_package(compatcrypt 1 CONFIG REQUIRED)\nadd_compile_options(%s)\n' "$warnings"
     while read -r name info line <&3; do
       target=compatcrypt::compatcrypt
-      [ "$info" = c ] || target=compatcrypt::cxx
+      [ "$info" = c ] && ! uses_binding_surface "$dir/$name.$info" || target=compatcrypt::cxx
       printf 'add_executable(%s %s.%s)\ntarget_link_libraries(%s PRIVATE %s)\n' "$name" "$name" "$info" "$name" "$target"
     done 3<"$dir/blocks"
   } >"$dir/CMakeLists.txt"
@@ -337,7 +343,12 @@ check_readme() {
   unset PKG_CONFIG_PATH
   while read -r name info line <&3; do
     where="$3, the \`\`\`$info block from line $line"
-    if [ "$info" = c ]; then
+    if [ "$info" = c ] && uses_binding_surface "$dir/$name.c"; then
+      # shellcheck disable=SC2046,SC2086
+      $CC $warnings -o "$dir/pc-$name" "$dir/$name.c" $(pkg-config --cflags --libs compatcrypt-bind) \
+        -Wl,-rpath,"$lib" >"$dir/log" 2>&1 || show_and_fail "$dir/log" "$where: does not build through pkg-config"
+      soname=libcompatcrypt-cxx.so.1
+    elif [ "$info" = c ]; then
       # shellcheck disable=SC2046,SC2086
       $CC $warnings -o "$dir/pc-$name" "$dir/$name.c" $(pkg-config --cflags --libs compatcrypt) \
         -Wl,-rpath,"$lib" >"$dir/log" 2>&1 || show_and_fail "$dir/log" "$where: does not build through pkg-config"

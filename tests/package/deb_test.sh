@@ -144,6 +144,7 @@ usr/$libdir/libcompatcrypt-cxx.so.$major
 usr/$libdir/libcompatcrypt-cxx.so.$version"
 check_package libcompatcrypt-dev libdevel "usr/$includedir/compatcrypt.h
 usr/$includedir/compatcrypt.hpp
+usr/$includedir/compatcrypt_bind.h
 usr/$libdir/libcompatcrypt.so
 usr/$libdir/libcompatcrypt-cxx.so
 usr/$libdir/cmake/compatcrypt/compatcryptConfig.cmake
@@ -151,7 +152,8 @@ usr/$libdir/cmake/compatcrypt/compatcryptConfigVersion.cmake
 usr/$libdir/cmake/compatcrypt/compatcryptTargets.cmake
 usr/$libdir/cmake/compatcrypt/compatcryptTargets-${config:-noconfig}.cmake
 usr/$libdir/pkgconfig/compatcrypt.pc
-usr/$libdir/pkgconfig/compatcrypt-cxx.pc"
+usr/$libdir/pkgconfig/compatcrypt-cxx.pc
+usr/$libdir/pkgconfig/compatcrypt-bind.pc"
 check_package compatcrypt utils "usr/$bindir/compatcrypt
 usr/$mandir/man1/compatcrypt.1
 usr/$datarootdir/bash-completion/completions/compatcrypt

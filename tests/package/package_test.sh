@@ -37,6 +37,7 @@ $libdir/libcompatcrypt-cxx.so.$major
 $libdir/libcompatcrypt-cxx.so.$version"
 development_files="$includedir/compatcrypt.h
 $includedir/compatcrypt.hpp
+$includedir/compatcrypt_bind.h
 $libdir/libcompatcrypt.so
 $libdir/libcompatcrypt-cxx.so
 $libdir/cmake/compatcrypt/compatcryptConfig.cmake
@@ -44,7 +45,8 @@ $libdir/cmake/compatcrypt/compatcryptConfigVersion.cmake
 $libdir/cmake/compatcrypt/compatcryptTargets.cmake
 $libdir/cmake/compatcrypt/compatcryptTargets-${config:-noconfig}.cmake
 $libdir/pkgconfig/compatcrypt.pc
-$libdir/pkgconfig/compatcrypt-cxx.pc"
+$libdir/pkgconfig/compatcrypt-cxx.pc
+$libdir/pkgconfig/compatcrypt-bind.pc"
 tool_files="$bindir/compatcrypt
 $mandir/man1/compatcrypt.1
 $datarootdir/bash-completion/completions/compatcrypt
