@@ -187,6 +187,20 @@ COMPATCRYPT_BIND_API int compatcrypt_bind_coder_update(compatcrypt_bind_coder *c
                                                        size_t *written);
 COMPATCRYPT_BIND_API int compatcrypt_bind_coder_finish(compatcrypt_bind_coder *coder, void *out,
                                                        size_t out_size, size_t *written);
+/* A batch of records, each a message of its own (the tail rule per record):
+ * record i is bytes offsets[i] to offsets[i + 1] of `in` (count + 1
+ * non-decreasing offsets), coded to the same bytes of `out`, which is `in`
+ * itself or overlaps none of it; bytes before offsets[0] and after
+ * offsets[count] are neither read nor written. The blocks of all records go
+ * through the batch engines together, many records at once, where a loop
+ * of update and finish codes one record after another: the form for a
+ * table of short records. The coder must hold no bytes
+ * (COMPATCRYPT_BIND_E_STATE otherwise); its key schedule is reused. A
+ * binding that must stay stoppable calls it over runs of records of about
+ * compatcrypt_bind_piece_bytes(). */
+COMPATCRYPT_BIND_API int compatcrypt_bind_coder_batch(compatcrypt_bind_coder *coder, const void *in,
+                                                      const size_t *offsets, size_t count, void *out,
+                                                      size_t out_size);
 COMPATCRYPT_BIND_API int compatcrypt_bind_coder_destroy(compatcrypt_bind_coder *coder);
 
 /* ---- Keys and their rules -------------------------------------------- */

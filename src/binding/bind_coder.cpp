@@ -1,20 +1,25 @@
 // The encoder and decoder as streams, on the core's codec streams: one key
 // schedule, any number of messages in turn, the tail rule at each finish.
+#include <algorithm>
 #include <memory>
 
 #include "binding/bind_object.h"
+#include "des/format/batch_codec.h"
 #include "des/format/codec_stream.h"
+#include "des/modes/triple_des.h"
 
 using namespace compatcrypt;
 using namespace compatcrypt::binding;
 
 namespace {
 
-// Either direction in one object, so that one handle type serves both.
+// Either direction in one object, so that one handle type serves both. The
+// key schedule is kept beside the stream for batches of records.
 class Coder {
  public:
   Coder(int direction, std::span<const uint8_t, des::kCipherKeyBytes> key)
       : encodes_(direction == COMPATCRYPT_BIND_ENCODE) {
+    des::ScheduleTripleDesKeys(key.data(), keys_);
     if (encodes_) {
       new (&encoder_) des::EncodeStream(key);
     } else {
@@ -36,8 +41,17 @@ class Coder {
     return encodes_ ? work(encoder_) : work(decoder_);
   }
 
+  void Batch(std::span<const des::BatchBuffer> records) const {
+    if (encodes_) {
+      des::EncodeBatch(keys_, records);
+    } else {
+      des::DecodeBatch(keys_, records);
+    }
+  }
+
  private:
   bool encodes_;
+  des::TripleDesSchedule keys_;
   union {
     des::EncodeStream encoder_;
     des::DecodeStream decoder_;
@@ -121,6 +135,40 @@ int compatcrypt_bind_coder_finish(compatcrypt_bind_coder *coder, void *out, size
   const std::size_t count =
       RunAndBurn([&] { return self->object.With([&](auto &stream) { return stream.Finish(to); }); });
   if (written != nullptr) *written = count;
+  return COMPATCRYPT_BIND_OK;
+}
+
+int compatcrypt_bind_coder_batch(compatcrypt_bind_coder *coder, const void *in, const size_t *offsets,
+                                 size_t count, void *out, size_t out_size) {
+  CoderObject *self = Live<CoderObject>(coder);
+  if (self == nullptr || offsets == nullptr) return COMPATCRYPT_BIND_E_ARGUMENT;
+  if (compatcrypt_bind_coder_finish_size(coder) != 0) return COMPATCRYPT_BIND_E_STATE;
+  for (std::size_t i = 0; i < count; ++i)
+    if (offsets[i + 1] < offsets[i]) return COMPATCRYPT_BIND_E_ARGUMENT;
+  const std::size_t end = offsets[count];
+  if (end > out_size) return COMPATCRYPT_BIND_E_OUTPUT_SIZE;
+  if (end > offsets[0] && (in == nullptr || out == nullptr)) return COMPATCRYPT_BIND_E_ARGUMENT;
+  const auto *from = static_cast<const uint8_t *>(in);
+  auto *to = static_cast<uint8_t *>(out);
+  // In place, or apart: the records are read and written in runs, so an
+  // output that overlapped the input elsewhere would read coded bytes.
+  if (from != to && from != nullptr && to != nullptr && from < to + end && to < from + end)
+    return COMPATCRYPT_BIND_E_ARGUMENT;
+  // Runs of records through the batch engines, listed on the stack: no
+  // allocation, and runs long enough to fill the widest engine's lanes.
+  constexpr std::size_t kRun = 256;
+  RunAndBurn([&] {
+    des::BatchBuffer run[kRun];
+    for (std::size_t first = 0; first < count; first += kRun) {
+      const std::size_t n = std::min(kRun, count - first);
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t at = offsets[first + i], size = offsets[first + i + 1] - at;
+        run[i] = {size != 0 ? from + at : nullptr, size != 0 ? to + at : nullptr, size};
+      }
+      self->object.Batch({run, n});
+    }
+    return 0;
+  });
   return COMPATCRYPT_BIND_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -193,6 +194,76 @@ TEST(BindSurface, CoderInPlaceWithNothingHeld) {
             COMPATCRYPT_BIND_OK);
   ASSERT_EQ(compatcrypt_bind_coder_finish(coder, buffer.data() + 800, 3, &written), COMPATCRYPT_BIND_OK);
   EXPECT_EQ(ToHex(buffer), ToHex(CEncode(data, key)));
+  compatcrypt_bind_coder_destroy(coder);
+}
+
+// A batch of records gives each record's bytes as the C function gives them
+// for that record alone, in place and apart; bytes outside the records are
+// neither read nor written.
+TEST(BindSurface, BatchEqualsTheFunctionsPerRecord) {
+  std::mt19937_64 rng(10);
+  for (const CoderCase &c : kCoders) {
+    const Bytes key = RandomBytes(rng, 16);
+    compatcrypt_bind_coder *coder = nullptr;
+    ASSERT_EQ(compatcrypt_bind_coder_new(c.direction, key.data(), 16, &coder), COMPATCRYPT_BIND_OK);
+    for (const std::size_t count : {0, 1, 7, 300, 1000}) {
+      SCOPED_TRACE(std::to_string(c.direction) + " " + std::to_string(count));
+      std::vector<std::size_t> offsets{5};  // 5 bytes before the first record
+      for (std::size_t i = 0; i < count; ++i)
+        offsets.push_back(offsets.back() + (rng() % 5 == 0 ? 0 : rng() % 120));
+      const Bytes data = RandomBytes(rng, offsets.back() + 6);  // and 6 after the last
+      Bytes expected = data;
+      for (std::size_t i = 0; i < count; ++i) {
+        const Bytes record(data.begin() + offsets[i], data.begin() + offsets[i + 1]);
+        const Bytes coded = c.reference(record, key);
+        std::copy(coded.begin(), coded.end(), expected.begin() + offsets[i]);
+      }
+      Bytes apart(data.size(), 0xA5);
+      ASSERT_EQ(
+          compatcrypt_bind_coder_batch(coder, data.data(), offsets.data(), count, apart.data(), apart.size()),
+          COMPATCRYPT_BIND_OK);
+      EXPECT_EQ(ToHex(Bytes(apart.begin() + 5, apart.begin() + offsets.back())),
+                ToHex(Bytes(expected.begin() + 5, expected.begin() + offsets.back())));
+      EXPECT_EQ(Bytes(apart.begin(), apart.begin() + 5), Bytes(5, 0xA5));
+      EXPECT_EQ(Bytes(apart.end() - 6, apart.end()), Bytes(6, 0xA5));
+      Bytes inPlace = data;
+      ASSERT_EQ(compatcrypt_bind_coder_batch(coder, inPlace.data(), offsets.data(), count, inPlace.data(),
+                                             inPlace.size()),
+                COMPATCRYPT_BIND_OK);
+      EXPECT_EQ(ToHex(inPlace), ToHex(expected));
+    }
+    // The batch leaves the stream as it was: a record after it codes as alone.
+    const Bytes record = RandomBytes(rng, 21);
+    EXPECT_EQ(ToHex(CodeInPieces(coder, record, rng)), ToHex(c.reference(record, key)));
+    compatcrypt_bind_coder_destroy(coder);
+  }
+}
+
+TEST(BindSurface, BatchArgumentsRefused) {
+  const Bytes key(16, 0x33);
+  compatcrypt_bind_coder *coder = nullptr;
+  ASSERT_EQ(compatcrypt_bind_coder_new(COMPATCRYPT_BIND_ENCODE, key.data(), 16, &coder), COMPATCRYPT_BIND_OK);
+  Bytes data(64, 0x11), out(64, 0xA5);
+  const std::size_t decreasing[] = {0, 20, 10};
+  const std::size_t tooLong[] = {0, 65};
+  const std::size_t whole[] = {0, 64};
+  EXPECT_EQ(compatcrypt_bind_coder_batch(coder, data.data(), decreasing, 2, out.data(), 64),
+            COMPATCRYPT_BIND_E_ARGUMENT);
+  EXPECT_EQ(compatcrypt_bind_coder_batch(coder, data.data(), tooLong, 1, out.data(), 64),
+            COMPATCRYPT_BIND_E_OUTPUT_SIZE);
+  EXPECT_EQ(compatcrypt_bind_coder_batch(coder, data.data(), whole, 1, data.data() + 8, 56),
+            COMPATCRYPT_BIND_E_OUTPUT_SIZE);
+  Bytes big(80, 0x11);
+  EXPECT_EQ(compatcrypt_bind_coder_batch(coder, big.data(), whole, 1, big.data() + 8, 72),
+            COMPATCRYPT_BIND_E_ARGUMENT)
+      << "an output overlapping the input elsewhere";
+  EXPECT_EQ(compatcrypt_bind_coder_batch(coder, data.data(), nullptr, 1, out.data(), 64),
+            COMPATCRYPT_BIND_E_ARGUMENT);
+  EXPECT_EQ(out, Bytes(64, 0xA5)) << "a refused batch wrote";
+  std::size_t written = 0;
+  ASSERT_EQ(compatcrypt_bind_coder_update(coder, data.data(), 3, nullptr, 0, &written), COMPATCRYPT_BIND_OK);
+  EXPECT_EQ(compatcrypt_bind_coder_batch(coder, data.data(), whole, 1, out.data(), 64),
+            COMPATCRYPT_BIND_E_STATE);
   compatcrypt_bind_coder_destroy(coder);
 }
 
