@@ -53,21 +53,28 @@ bool ReadFileOffset(napi_env env, napi_value value, int64_t *offset) {
   return false;
 }
 
-void FileRead::Run(const std::string &path, int64_t offset, std::size_t piece, const std::atomic<bool> *stop) {
-  compatcrypt_bind_file *file = nullptr;
-  result = compatcrypt_bind_file_new(&file);
-  if (result != COMPATCRYPT_BIND_OK) return;
-  result = compatcrypt_bind_file_open(file, path.c_str(), offset, &osError);
+FileRead::~FileRead() {
+  if (file_ != nullptr) compatcrypt_bind_file_destroy(file_);
+}
+
+bool FileRead::Open(const std::string &path, int64_t offset) {
+  result = compatcrypt_bind_file_new(&file_);
+  if (result == COMPATCRYPT_BIND_OK) result = compatcrypt_bind_file_open(file_, path.c_str(), offset, &osError);
+  return result == COMPATCRYPT_BIND_OK;
+}
+
+bool FileRead::Step(std::size_t piece) {
+  if (result != COMPATCRYPT_BIND_OK) return true;
   int done = 0;
-  while (result == COMPATCRYPT_BIND_OK && !done) {
-    if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
-      stopped = true;
-      break;
-    }
-    result = compatcrypt_bind_file_read(file, piece, &done, &osError);
+  result = compatcrypt_bind_file_read(file_, piece, &done, &osError);
+  if (result == COMPATCRYPT_BIND_OK && done) result = compatcrypt_bind_file_finish(file_, digest);
+  return result != COMPATCRYPT_BIND_OK || done;
+}
+
+void FileRead::Run(const std::string &path, int64_t offset, std::size_t piece) {
+  if (!Open(path, offset)) return;
+  while (!Step(piece)) {
   }
-  if (result == COMPATCRYPT_BIND_OK && done) result = compatcrypt_bind_file_finish(file, digest);
-  compatcrypt_bind_file_destroy(file);
 }
 
 napi_value FileError(napi_env env, int result, int osError, const std::string &path, const char *context) {

@@ -360,6 +360,9 @@ napi_value Start(napi_env env, napi_callback_info info) {
 
 // ---- File digests ---------------------------------------------------------
 
+// One piece per trip to the pool, as for buffers: a stop, a worker's
+// termination or process.exit() waits for one piece at most, even on an
+// endless device.
 class FileJob {
  public:
   explicit FileJob(napi_env env) : env_(env) {}
@@ -372,13 +375,21 @@ class FileJob {
  private:
   static void Execute(napi_env, void *data) {
     auto *job = static_cast<FileJob *>(data);
-    job->read_.Run(job->path_, job->offset_, compatcrypt_bind_piece_bytes(), &job->control_->stop);
+    if (!job->opened_) {
+      job->opened_ = true;
+      if (!job->read_.Open(job->path_, job->offset_)) {
+        job->ended_ = true;
+        return;
+      }
+    }
+    job->ended_ = job->read_.Step(compatcrypt_bind_piece_bytes());
   }
   static void Complete(napi_env env, napi_status status, void *data);
 
   napi_env env_;
   std::string path_;
   int64_t offset_ = 0;
+  bool opened_ = false, ended_ = false;
   FileRead read_;
   Control *control_ = nullptr;
   napi_ref controlRef_ = nullptr;
@@ -403,20 +414,27 @@ napi_value FileJob::Start(napi_value path, napi_value offset) {
 
 void FileJob::Complete(napi_env env, napi_status status, void *data) {
   auto *job = static_cast<FileJob *>(data);
-  if (status == napi_ok && CanRunJavaScript(env)) {
-    napi_value value;
-    if (job->read_.stopped) {
-      napi_reject_deferred(env, job->deferred_, MakeError(env, ErrorKind::error, "ERR_COMPATCRYPT_STOPPED", "stopped"));
-    } else if (job->read_.result != COMPATCRYPT_BIND_OK) {
-      napi_reject_deferred(env, job->deferred_,
-                           FileError(env, job->read_.result, job->read_.osError, job->path_, "fileDigestAsync"));
-    } else if (CopyBuffer(env, job->read_.digest, sizeof job->read_.digest, &value)) {
-      napi_resolve_deferred(env, job->deferred_, value);
-    } else {
-      napi_value error;
-      napi_get_and_clear_last_exception(env, &error);
-      napi_reject_deferred(env, job->deferred_, error);
-    }
+  if (status != napi_ok || !CanRunJavaScript(env)) {
+    delete job;
+    return;
+  }
+  const bool stopped = job->control_->stop.load();
+  if (!job->ended_ && !stopped) {
+    if (napi_queue_async_work(env, job->work_) == napi_ok) return;
+    job->read_.result = COMPATCRYPT_BIND_E_NO_MEMORY;
+  }
+  napi_value value;
+  if (job->read_.result != COMPATCRYPT_BIND_OK) {
+    napi_reject_deferred(env, job->deferred_,
+                         FileError(env, job->read_.result, job->read_.osError, job->path_, "fileDigestAsync"));
+  } else if (stopped && !job->ended_) {
+    napi_reject_deferred(env, job->deferred_, MakeError(env, ErrorKind::error, "ERR_COMPATCRYPT_STOPPED", "stopped"));
+  } else if (CopyBuffer(env, job->read_.digest, sizeof job->read_.digest, &value)) {
+    napi_resolve_deferred(env, job->deferred_, value);
+  } else {
+    napi_value error;
+    napi_get_and_clear_last_exception(env, &error);
+    napi_reject_deferred(env, job->deferred_, error);
   }
   delete job;
 }

@@ -165,7 +165,7 @@ napi_value FileDigest(napi_env env, napi_callback_info info) {
   int64_t offset = 0;
   if (!ReadPath(env, args[0], &path) || !ReadFileOffset(env, args[1], &offset)) return nullptr;
   FileRead read;
-  read.Run(path, offset, compatcrypt_bind_piece_bytes(), nullptr);
+  read.Run(path, offset, compatcrypt_bind_piece_bytes());
   if (read.result != COMPATCRYPT_BIND_OK) {
     napi_throw(env, FileError(env, read.result, read.osError, path, "fileDigest"));
     return nullptr;
