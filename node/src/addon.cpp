@@ -26,7 +26,8 @@ napi_value Init(napi_env env, napi_value exports) {
   // A library offering an older surface than this addon was built for
   // cannot happen with the library linked in; checked all the same.
   if (compatcrypt_bind_version() < COMPATCRYPT_BIND_VERSION)
-    return Throw(env, ErrorKind::error, "ERR_COMPATCRYPT_INTERNAL", "the library's binding surface is too old");
+    return Throw(env, ErrorKind::error, "ERR_COMPATCRYPT_INTERNAL",
+                 "the library's binding surface is too old");
   auto *addon = new AddonData;
   napi_value noop;
   if (napi_create_function(env, "noop", NAPI_AUTO_LENGTH, Noop, nullptr, &noop) != napi_ok ||
@@ -35,7 +36,8 @@ napi_value Init(napi_env env, napi_value exports) {
     delete addon;
     return ThrowStatus(env, napi_generic_failure);
   }
-  if (!InitKeys(env, exports) || !InitOneShot(env, exports) || !InitStreams(env, exports) || !InitJobs(env, exports))
+  if (!InitKeys(env, exports) || !InitOneShot(env, exports) || !InitStreams(env, exports) ||
+      !InitJobs(env, exports))
     return ThrowStatus(env, napi_generic_failure);
   return exports;
 }

@@ -44,9 +44,9 @@ napi_value ThrowStatus(napi_env env, napi_status status);
 
 // Evaluates a napi_* call; on failure throws (unless an exception is
 // pending) and returns null from the calling function.
-#define CC_CALL(env, call)                                        \
-  do {                                                            \
-    const napi_status cc_status_ = (call);                        \
+#define CC_CALL(env, call)                                          \
+  do {                                                              \
+    const napi_status cc_status_ = (call);                          \
     if (cc_status_ != napi_ok) return ThrowStatus(env, cc_status_); \
   } while (0)
 
@@ -105,7 +105,8 @@ bool InitOneShot(napi_env env, napi_value exports);
 bool InitStreams(napi_env env, napi_value exports);
 bool InitJobs(napi_env env, napi_value exports);
 
-bool SetFunction(napi_env env, napi_value exports, const char *name, napi_callback callback, void *data = nullptr);
+bool SetFunction(napi_env env, napi_value exports, const char *name, napi_callback callback,
+                 void *data = nullptr);
 
 // A coder as the stream objects hold it; jobs may borrow one.
 struct CoderBox {

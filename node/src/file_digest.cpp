@@ -40,7 +40,8 @@ bool ReadFileOffset(napi_env env, napi_value value, int64_t *offset) {
     double number = 0;
     napi_get_value_double(env, value, &number);
     // Whole numbers up to 2^53 - 1 (Number.MAX_SAFE_INTEGER).
-    if (number >= 0 && number <= 9007199254740991.0 && number == static_cast<double>(static_cast<int64_t>(number))) {
+    if (number >= 0 && number <= 9007199254740991.0 &&
+        number == static_cast<double>(static_cast<int64_t>(number))) {
       *offset = static_cast<int64_t>(number);
       return true;
     }
@@ -59,7 +60,8 @@ FileRead::~FileRead() {
 
 bool FileRead::Open(const std::string &path, int64_t offset) {
   result = compatcrypt_bind_file_new(&file_);
-  if (result == COMPATCRYPT_BIND_OK) result = compatcrypt_bind_file_open(file_, path.c_str(), offset, &osError);
+  if (result == COMPATCRYPT_BIND_OK)
+    result = compatcrypt_bind_file_open(file_, path.c_str(), offset, &osError);
   return result == COMPATCRYPT_BIND_OK;
 }
 

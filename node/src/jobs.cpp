@@ -143,7 +143,9 @@ bool MemoryJob::AddView(napi_value value, const char *name, Bytes *bytes) {
 }
 
 napi_value MemoryJob::Start(napi_value input, napi_value offsets, napi_value keyOrCoder, int direction) {
-  const char *what = kind_ == kDigest ? "digestAsync" : direction == COMPATCRYPT_BIND_ENCODE ? "encodeAsync" : "decodeAsync";
+  const char *what = kind_ == kDigest                       ? "digestAsync"
+                     : direction == COMPATCRYPT_BIND_ENCODE ? "encodeAsync"
+                                                            : "decodeAsync";
   // The input as records.
   if (kind_ == kList) {
     std::vector<Bytes> list;
@@ -163,7 +165,8 @@ napi_value MemoryJob::Start(napi_value input, napi_value offsets, napi_value key
       std::vector<std::size_t> cuts;
       if (!ReadOffsets(env_, offsets, bytes.size, &cuts)) return nullptr;
       records_.push_back({0, 0, cuts.front(), true});
-      for (std::size_t i = 0; i + 1 < cuts.size(); ++i) records_.push_back({0, cuts[i], cuts[i + 1] - cuts[i], false});
+      for (std::size_t i = 0; i + 1 < cuts.size(); ++i)
+        records_.push_back({0, cuts[i], cuts[i + 1] - cuts[i], false});
       records_.push_back({0, cuts.back(), bytes.size - cuts.back(), true});
     } else {
       records_.push_back({0, 0, bytes.size, false});
@@ -285,7 +288,8 @@ void MemoryJob::Work() {
         result_ = compatcrypt_bind_digest_finish(digest_, digestValue_);
     } else {
       std::size_t written = 0;
-      result_ = compatcrypt_bind_coder_update(coder_, from, segment.bytes, out_ + outAt_, outSize_ - outAt_, &written);
+      result_ = compatcrypt_bind_coder_update(coder_, from, segment.bytes, out_ + outAt_, outSize_ - outAt_,
+                                              &written);
       outAt_ += written;
       if (result_ == COMPATCRYPT_BIND_OK && segment.endsRecord && finishRecords_) {
         result_ = compatcrypt_bind_coder_finish(coder_, out_ + outAt_, outSize_ - outAt_, &written);
@@ -326,12 +330,15 @@ void MemoryJob::Settle() {
   if (result_ != COMPATCRYPT_BIND_OK) {
     napi_reject_deferred(env_, deferred_, SurfaceError(env_, result_, what));
   } else if (!fillError_.empty()) {
-    napi_reject_deferred(env_, deferred_,
-                         MakeError(env_, ErrorKind::type, "ERR_COMPATCRYPT_DETACHED", std::string(what) + ": " + fillError_));
+    napi_reject_deferred(
+        env_, deferred_,
+        MakeError(env_, ErrorKind::type, "ERR_COMPATCRYPT_DETACHED", std::string(what) + ": " + fillError_));
   } else if (control_->stop.load()) {
-    napi_reject_deferred(env_, deferred_, MakeError(env_, ErrorKind::error, "ERR_COMPATCRYPT_STOPPED", "stopped"));
+    napi_reject_deferred(env_, deferred_,
+                         MakeError(env_, ErrorKind::error, "ERR_COMPATCRYPT_STOPPED", "stopped"));
   } else if (kind_ == kDigest) {
-    if (CopyBuffer(env_, digestValue_, sizeof digestValue_, &value)) napi_resolve_deferred(env_, deferred_, value);
+    if (CopyBuffer(env_, digestValue_, sizeof digestValue_, &value))
+      napi_resolve_deferred(env_, deferred_, value);
   } else if (napi_get_reference_value(env_, outRef_, &value) == napi_ok) {
     napi_resolve_deferred(env_, deferred_, value);
   }
@@ -350,7 +357,8 @@ napi_value Start(napi_env env, napi_callback_info info) {
   int32_t kind = 0, direction = 0;
   GetInt32(env, args[0], &kind);
   GetInt32(env, args[4], &direction);
-  if (kind < kDigest || kind > kStream) return Throw(env, ErrorKind::error, "ERR_COMPATCRYPT_INTERNAL", "unknown job");
+  if (kind < kDigest || kind > kStream)
+    return Throw(env, ErrorKind::error, "ERR_COMPATCRYPT_INTERNAL", "unknown job");
   auto *job = new (std::nothrow) MemoryJob(env, kind);
   if (job == nullptr) return ThrowSurface(env, COMPATCRYPT_BIND_E_NO_MEMORY, "async call");
   napi_value pair = job->Start(args[1], args[2], args[3], direction);
@@ -400,7 +408,8 @@ class FileJob {
 napi_value FileJob::Start(napi_value path, napi_value offset) {
   if (!ReadPath(env_, path, &path_) || !ReadFileOffset(env_, offset, &offset_)) return nullptr;
   napi_value promise, control, pair, name;
-  if (!NewControl(env_, &control_, &control)) return ThrowSurface(env_, COMPATCRYPT_BIND_E_NO_MEMORY, "fileDigestAsync");
+  if (!NewControl(env_, &control_, &control))
+    return ThrowSurface(env_, COMPATCRYPT_BIND_E_NO_MEMORY, "fileDigestAsync");
   CC_CALL(env_, napi_create_reference(env_, control, 1, &controlRef_));
   CC_CALL(env_, napi_create_string_utf8(env_, "fileDigestAsync", NAPI_AUTO_LENGTH, &name));
   CC_CALL(env_, napi_create_async_work(env_, nullptr, name, Execute, Complete, this, &work_));
@@ -425,10 +434,12 @@ void FileJob::Complete(napi_env env, napi_status status, void *data) {
   }
   napi_value value;
   if (job->read_.result != COMPATCRYPT_BIND_OK) {
-    napi_reject_deferred(env, job->deferred_,
-                         FileError(env, job->read_.result, job->read_.osError, job->path_, "fileDigestAsync"));
+    napi_reject_deferred(
+        env, job->deferred_,
+        FileError(env, job->read_.result, job->read_.osError, job->path_, "fileDigestAsync"));
   } else if (stopped && !job->ended_) {
-    napi_reject_deferred(env, job->deferred_, MakeError(env, ErrorKind::error, "ERR_COMPATCRYPT_STOPPED", "stopped"));
+    napi_reject_deferred(env, job->deferred_,
+                         MakeError(env, ErrorKind::error, "ERR_COMPATCRYPT_STOPPED", "stopped"));
   } else if (CopyBuffer(env, job->read_.digest, sizeof job->read_.digest, &value)) {
     napi_resolve_deferred(env, job->deferred_, value);
   } else {

@@ -24,7 +24,8 @@ void FinalizeKey(napi_env, void *data, void *) {
 
 napi_value NewKey(napi_env env, const uint8_t *bytes) {
   auto *box = new (std::nothrow) KeyBox;
-  if (box == nullptr) return Throw(env, ErrorKind::range, "ERR_COMPATCRYPT_NO_MEMORY", "cannot allocate a key");
+  if (box == nullptr)
+    return Throw(env, ErrorKind::range, "ERR_COMPATCRYPT_NO_MEMORY", "cannot allocate a key");
   std::memcpy(box->bytes, bytes, sizeof box->bytes);
   napi_value external;
   if (napi_create_external(env, box, FinalizeKey, nullptr, &external) != napi_ok) {
@@ -96,7 +97,8 @@ napi_value KeyFromHex(napi_env env, napi_callback_info info) {
   Secret hex;
   if (!hex.Read(env, args[0], "hex")) return ThrowStatus(env, napi_generic_failure);
   uint8_t key[COMPATCRYPT_BIND_KEY_BYTES];
-  const int result = compatcrypt_bind_key_from_hex(reinterpret_cast<const char *>(hex.data()), hex.size(), key);
+  const int result =
+      compatcrypt_bind_key_from_hex(reinterpret_cast<const char *>(hex.data()), hex.size(), key);
   if (result != COMPATCRYPT_BIND_OK) {
     compatcrypt_bind_wipe(key, sizeof key);
     return ThrowSurface(env, result, "Key.fromHex: a string of " + std::to_string(hex.size()) + " bytes");
@@ -120,7 +122,8 @@ napi_value KeyFromPassword(napi_env env, napi_callback_info info) {
   napi_get_value_string_utf8(env, args[2], context, sizeof context, &ignored);
   Secret password;
   if (!password.Read(env, args[0], "password")) return nullptr;
-  const int policy = compatcrypt_bind_password_check(password.data(), password.size(), static_cast<unsigned>(flags));
+  const int policy =
+      compatcrypt_bind_password_check(password.data(), password.size(), static_cast<unsigned>(flags));
   if (policy != COMPATCRYPT_BIND_OK && policy != COMPATCRYPT_BIND_E_PASSWORD_EMPTY)
     return ThrowSurface(env, policy, std::string(context) + ": password");
   uint8_t key[COMPATCRYPT_BIND_KEY_BYTES];
@@ -234,7 +237,8 @@ bool InitKeys(napi_env env, napi_value exports) {
          SetFunction(env, exports, "keyFromPassword", KeyFromPassword) &&
          SetFunction(env, exports, "keyInEffect", KeyInEffect) &&
          SetFunction(env, exports, "keyWarning", KeyWarning) &&
-         SetFunction(env, exports, "keyExport", KeyExport) && SetFunction(env, exports, "keyEquals", KeyEquals) &&
+         SetFunction(env, exports, "keyExport", KeyExport) &&
+         SetFunction(env, exports, "keyEquals", KeyEquals) &&
          SetFunction(env, exports, "keyDestroy", KeyDestroy);
 }
 

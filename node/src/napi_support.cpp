@@ -200,13 +200,15 @@ bool ReadBytes(napi_env env, napi_value value, const char *name, Bytes *out) {
   if (napi_is_arraybuffer(env, buffer, &plain) != napi_ok || !plain) {
     Throw(env, ErrorKind::type, "ERR_INVALID_ARG_TYPE",
           std::string("The \"") + name +
-              "\" argument must not be a view of a SharedArrayBuffer: copy its bytes into an ArrayBuffer first");
+              "\" argument must not be a view of a SharedArrayBuffer: copy its bytes into an ArrayBuffer "
+              "first");
     return false;
   }
   bool detached = false;
   if (napi_is_detached_arraybuffer(env, buffer, &detached) == napi_ok && detached) {
-    Throw(env, ErrorKind::type, "ERR_COMPATCRYPT_DETACHED",
-          std::string("The \"") + name + "\" argument's ArrayBuffer is detached (transferred or resized away)");
+    Throw(
+        env, ErrorKind::type, "ERR_COMPATCRYPT_DETACHED",
+        std::string("The \"") + name + "\" argument's ArrayBuffer is detached (transferred or resized away)");
     return false;
   }
   out->data = static_cast<uint8_t *>(data);

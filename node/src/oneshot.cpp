@@ -32,7 +32,8 @@ bool ReadOut(napi_env env, napi_value value, const Bytes &in, Bytes *out) {
   if (!ReadBytes(env, value, "out", out)) return false;
   if (out->size != in.size) {
     Throw(env, ErrorKind::range, "ERR_COMPATCRYPT_OUT",
-          "out must be as long as data: " + std::to_string(out->size) + " bytes, not " + std::to_string(in.size));
+          "out must be as long as data: " + std::to_string(out->size) + " bytes, not " +
+              std::to_string(in.size));
     return false;
   }
   const bool apart = in.size == 0 || out->data == in.data || out->data + out->size <= in.data ||
@@ -53,7 +54,8 @@ napi_value Digest(napi_env env, napi_callback_info info) {
   Bytes in, out;
   if (!ReadBytes(env, args[0], "data", &in)) return nullptr;
   if (!ReadBytes(env, args[1], "out", &out)) return nullptr;
-  if (out.size != COMPATCRYPT_BIND_DIGEST_BYTES) return ThrowSurface(env, COMPATCRYPT_BIND_E_OUTPUT_SIZE, "digest");
+  if (out.size != COMPATCRYPT_BIND_DIGEST_BYTES)
+    return ThrowSurface(env, COMPATCRYPT_BIND_E_OUTPUT_SIZE, "digest");
   FrameDigest digest;
   int result = digest.result();
   if (result == COMPATCRYPT_BIND_OK) result = compatcrypt_bind_digest_update(digest.get(), in.data, in.size);
@@ -202,9 +204,12 @@ napi_value BindingVersion(napi_env env, napi_callback_info) {
 
 bool InitOneShot(napi_env env, napi_value exports) {
   return SetFunction(env, exports, "digest", Digest) && SetFunction(env, exports, "code", Code) &&
-         SetFunction(env, exports, "batchList", BatchList) && SetFunction(env, exports, "batchFlat", BatchFlat) &&
-         SetFunction(env, exports, "fileDigest", FileDigest) && SetFunction(env, exports, "pieceBytes", PieceBytes) &&
-         SetFunction(env, exports, "bindingVersion", BindingVersion) && SetFunction(env, exports, "message", Message);
+         SetFunction(env, exports, "batchList", BatchList) &&
+         SetFunction(env, exports, "batchFlat", BatchFlat) &&
+         SetFunction(env, exports, "fileDigest", FileDigest) &&
+         SetFunction(env, exports, "pieceBytes", PieceBytes) &&
+         SetFunction(env, exports, "bindingVersion", BindingVersion) &&
+         SetFunction(env, exports, "message", Message);
 }
 
 }  // namespace compatcrypt::node

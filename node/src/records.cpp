@@ -18,8 +18,9 @@ bool Bad(napi_env env, const std::string &message) {
 bool ReadOffsets(napi_env env, napi_value value, std::size_t dataSize, std::vector<std::size_t> *out) {
   bool is = false;
   if (napi_is_typedarray(env, value, &is) != napi_ok || !is) {
-    ThrowArgType(env, value, "offsets",
-                 "an Array of integers, Int32Array, Uint32Array, BigInt64Array, BigUint64Array or Float64Array");
+    ThrowArgType(
+        env, value, "offsets",
+        "an Array of integers, Int32Array, Uint32Array, BigInt64Array, BigUint64Array or Float64Array");
     return false;
   }
   napi_typedarray_type type;
@@ -70,8 +71,9 @@ bool ReadOffsets(napi_env env, napi_value value, std::size_t dataSize, std::vect
         break;
       }
       default:
-        ThrowArgType(env, value, "offsets",
-                     "an Array of integers, Int32Array, Uint32Array, BigInt64Array, BigUint64Array or Float64Array");
+        ThrowArgType(
+            env, value, "offsets",
+            "an Array of integers, Int32Array, Uint32Array, BigInt64Array, BigUint64Array or Float64Array");
         return false;
     }
     if (number < 0) return Bad(env, "offsets[" + std::to_string(i) + "] is negative");

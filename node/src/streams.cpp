@@ -128,7 +128,8 @@ CoderBox *LiveCoder(napi_env env, napi_value value, const char *what) {
     return nullptr;
   }
   if (box->busy) {
-    Throw(env, ErrorKind::error, "ERR_COMPATCRYPT_STATE", std::string(what) + ": the stream is busy on the thread pool");
+    Throw(env, ErrorKind::error, "ERR_COMPATCRYPT_STATE",
+          std::string(what) + ": the stream is busy on the thread pool");
     return nullptr;
   }
   return box;
@@ -208,10 +209,13 @@ napi_value CoderDestroy(napi_env env, napi_callback_info info) {
 CoderBox *ReadCoder(napi_env env, napi_value value) { return LiveCoder(env, value, "update"); }
 
 bool InitStreams(napi_env env, napi_value exports) {
-  return SetFunction(env, exports, "digestNew", DigestNew) && SetFunction(env, exports, "digestCopy", DigestCopy) &&
+  return SetFunction(env, exports, "digestNew", DigestNew) &&
+         SetFunction(env, exports, "digestCopy", DigestCopy) &&
          SetFunction(env, exports, "digestUpdate", DigestUpdate) &&
-         SetFunction(env, exports, "digestFinish", DigestFinish) && SetFunction(env, exports, "coderNew", CoderNew) &&
-         SetFunction(env, exports, "coderUpdate", CoderUpdate) && SetFunction(env, exports, "coderFinish", CoderFinish) &&
+         SetFunction(env, exports, "digestFinish", DigestFinish) &&
+         SetFunction(env, exports, "coderNew", CoderNew) &&
+         SetFunction(env, exports, "coderUpdate", CoderUpdate) &&
+         SetFunction(env, exports, "coderFinish", CoderFinish) &&
          SetFunction(env, exports, "coderDestroy", CoderDestroy);
 }
 

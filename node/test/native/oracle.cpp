@@ -64,8 +64,8 @@ napi_value Keygen(napi_env env, napi_callback_info info) {
   const auto password = Arg(env, argv[0]);
   unsigned char out[COMPATCRYPT_KEY_BYTES];
   int32_t length = 0;
-  const int32_t code = KeyGenerating(password.data(), static_cast<int32_t>(password.size()), out, &length,
-                                     COMPATCRYPT_MODE);
+  const int32_t code =
+      KeyGenerating(password.data(), static_cast<int32_t>(password.size()), out, &length, COMPATCRYPT_MODE);
   return Result(env, code, out, code == COMPATCRYPT_OK ? length : 0);
 }
 
