@@ -17,7 +17,9 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
   python3-setuptools python3-wheel python3-pip python3-venv
   # The database extensions (sql/) and their suites: a PostgreSQL server
   # with pgcrypto and the server headers, SQLite's shell and headers.
-  postgresql-15 postgresql-contrib postgresql-server-dev-15 sqlite3 libsqlite3-dev)
+  postgresql-15 postgresql-contrib postgresql-server-dev-15 sqlite3 libsqlite3-dev
+  # The Node.js package (node/): node with its Node-API headers and npm.
+  nodejs)
 packages+=("$@")
 
 missing=()
