@@ -119,6 +119,8 @@ class MemoryJob {
   CoderBox *borrowed_ = nullptr;
   compatcrypt_bind_coder *coder_ = nullptr;  // the one in use
   bool finishRecords_ = true;
+  bool inRecord_ = false;                  // a record begun in an earlier piece goes on
+  std::vector<std::size_t> batchOffsets_;  // the whole records of a piece, for the batch call
 
   napi_ref outRef_ = nullptr, borrowedRef_ = nullptr, controlRef_ = nullptr;
   uint8_t *out_ = nullptr;
@@ -273,12 +275,36 @@ bool MemoryJob::Queue(int stage) {
   return true;
 }
 
-// On the pool: the staged piece through the digest or the coder.
+// On the pool: the staged piece through the digest or the coder. Whole
+// records of a batch (each begun and ended in this piece) go through the
+// surface's batch call together, many records at once; a record cut by
+// the piece's end goes through update and finish.
 void MemoryJob::Work() {
   Stage &stage = stages_[running_];
   const uint8_t *from = stage.bytes.get();
-  for (const Segment &segment : stage.segments) {
-    if (result_ != COMPATCRYPT_BIND_OK) return;
+  const std::vector<Segment> &segments = stage.segments;
+  for (std::size_t i = 0; i < segments.size() && result_ == COMPATCRYPT_BIND_OK;) {
+    const Segment &segment = segments[i];
+    // Two whole records or more: one record alone runs faster on the
+    // stream's own engines (one CBC chain has no lanes to share).
+    std::size_t run = 0;
+    if (digest_ == nullptr && finishRecords_ && !inRecord_)
+      while (i + run < segments.size() && !segments[i + run].raw && segments[i + run].endsRecord) ++run;
+    if (run >= 2) {
+      batchOffsets_.assign(1, 0);
+      for (const std::size_t end = i + run; i < end; ++i)
+        batchOffsets_.push_back(batchOffsets_.back() + segments[i].bytes);
+      const std::size_t bytes = batchOffsets_.back();
+      if (bytes > outSize_ - outAt_) {
+        result_ = COMPATCRYPT_BIND_E_OUTPUT_SIZE;
+        return;
+      }
+      result_ = compatcrypt_bind_coder_batch(coder_, from, batchOffsets_.data(), batchOffsets_.size() - 1,
+                                             out_ + outAt_, bytes);
+      outAt_ += bytes;
+      from += bytes;
+      continue;
+    }
     if (segment.raw) {
       if (segment.bytes > 0) std::memcpy(out_ + outAt_, from, segment.bytes);
       outAt_ += segment.bytes;
@@ -296,7 +322,9 @@ void MemoryJob::Work() {
         outAt_ += written;
       }
     }
+    if (!segment.raw) inRecord_ = !segment.endsRecord;
     from += segment.bytes;
+    ++i;
   }
 }
 

@@ -94,8 +94,9 @@ napi_value Code(napi_env env, napi_callback_info info) {
 }
 
 // batchList(direction, records, key) -> Buffer: the coded records back to
-// back (the JavaScript side cuts it into one view per record). One coder,
-// one key schedule, serves every record: finish ends each.
+// back (the JavaScript side cuts it into one view per record), copied there
+// and coded in place by the surface's batch call: one key schedule, and the
+// blocks of many records through the batch engines at once.
 napi_value BatchList(napi_env env, napi_callback_info info) {
   Args<3> args;
   if (!args.Read(env, info)) return ThrowStatus(env, napi_generic_failure);
@@ -105,24 +106,26 @@ napi_value BatchList(napi_env env, napi_callback_info info) {
   if (!ReadRecordList(env, args[1], &records)) return nullptr;
   KeyBox *key = ReadKey(env, args[2], Verb(direction));
   if (key == nullptr) return nullptr;
-  std::size_t total = 0;
-  for (const Bytes &record : records) total += record.size;
+  std::vector<std::size_t> offsets{0};
+  for (const Bytes &record : records) offsets.push_back(offsets.back() + record.size);
   napi_value result;
   uint8_t *target;
-  if (!NewBuffer(env, total, &result, &target)) return nullptr;
+  if (!NewBuffer(env, offsets.back(), &result, &target)) return nullptr;
+  for (std::size_t i = 0; i < records.size(); ++i)
+    if (records[i].size > 0) std::memcpy(target + offsets[i], records[i].data, records[i].size);
   FrameCoder coder(direction, key->bytes, sizeof key->bytes);
   int code = coder.result();
-  for (std::size_t i = 0; code == COMPATCRYPT_BIND_OK && i < records.size(); ++i) {
-    code = CodeMessage(coder.get(), records[i].data, records[i].size, target);
-    target += records[i].size;
-  }
+  if (code == COMPATCRYPT_BIND_OK)
+    code = compatcrypt_bind_coder_batch(coder.get(), target, offsets.data(), records.size(), target,
+                                        offsets.back());
   if (code != COMPATCRYPT_BIND_OK) return ThrowSurface(env, code, std::string(Verb(direction)) + "Batch");
   return result;
 }
 
 // batchFlat(direction, data, offsets, key, out?) -> Buffer (or out): the
-// records data[offsets[i] .. offsets[i + 1]) coded in place in the same
-// layout; bytes before the first record and after the last are copied.
+// records data[offsets[i] .. offsets[i + 1]) coded in the same layout by
+// the surface's batch call; bytes before the first record and after the
+// last are copied.
 napi_value BatchFlat(napi_env env, napi_callback_info info) {
   Args<5> args;
   if (!args.Read(env, info)) return ThrowStatus(env, napi_generic_failure);
@@ -153,8 +156,9 @@ napi_value BatchFlat(napi_env env, napi_callback_info info) {
   }
   FrameCoder coder(direction, key->bytes, sizeof key->bytes);
   int code = coder.result();
-  for (std::size_t i = 0; code == COMPATCRYPT_BIND_OK && i + 1 < offsets.size(); ++i)
-    code = CodeMessage(coder.get(), in.data + offsets[i], offsets[i + 1] - offsets[i], target + offsets[i]);
+  if (code == COMPATCRYPT_BIND_OK)
+    code = compatcrypt_bind_coder_batch(coder.get(), in.data, offsets.data(), offsets.size() - 1, target,
+                                        in.size);
   if (code != COMPATCRYPT_BIND_OK) return ThrowSurface(env, code, std::string(Verb(direction)) + "BatchFlat");
   return result;
 }
