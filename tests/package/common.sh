@@ -7,6 +7,26 @@
 
 : "${work:?set work to a scratch directory before sourcing common.sh}"
 
+# save_manifests BUILD, restore_manifests BUILD: `cmake --install` and
+# cpack write the build tree's install_manifest*.txt, which a user may keep
+# to uninstall what they installed from that tree. The tests put the
+# manifests back as they were and remove the ones they made.
+save_manifests() {
+  mkdir -p "$work/manifests"
+  for manifest in "$1"/install_manifest*.txt; do
+    [ ! -e "$manifest" ] || cp -p "$manifest" "$work/manifests/"
+  done
+}
+restore_manifests() {
+  [ -d "$work/manifests" ] || return 0
+  for manifest in "$1"/install_manifest*.txt; do
+    [ ! -e "$manifest" ] || rm -f "$manifest"
+  done
+  for manifest in "$work"/manifests/install_manifest*.txt; do
+    [ ! -e "$manifest" ] || cp -p "$manifest" "$1/"
+  done
+}
+
 CC=${CC:-cc}
 CXX=${CXX:-c++}
 warnings="-Wall -Wextra -Werror"

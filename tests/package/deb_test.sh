@@ -20,8 +20,9 @@ set -eu
 build=$(readlink -f "$1")
 here=${2:-$(dirname "$0")}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'restore_manifests "$build"; rm -rf "$work"' EXIT
 . "$here/common.sh"
+save_manifests "$build"
 
 read_layout "$build"
 source_dir=$(cache_value "$build" compatcrypt_SOURCE_DIR)
@@ -234,7 +235,7 @@ for package in "$runtime" python3-compatcrypt; do
   fi
 done
 echo "== dpkg -i $runtime python3-compatcrypt"
-trap 'dpkg --purge python3-compatcrypt "$runtime" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+trap 'dpkg --purge python3-compatcrypt "$runtime" >/dev/null 2>&1 || true; restore_manifests "$build"; rm -rf "$work"' EXIT
 dpkg -i "$runtime_deb" "$out/python3-compatcrypt_${deb_version}_$arch.deb" >"$work/dpkg.log" 2>&1 ||
   show_and_fail "$work/dpkg.log" "dpkg -i $runtime python3-compatcrypt"
 (cd / && env -u PYTHONPATH /usr/bin/python3 -c '

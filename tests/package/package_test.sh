@@ -22,8 +22,9 @@ set -eu
 build=$(readlink -f "$1")
 here=${2:-$(dirname "$0")}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'restore_manifests "$build"; rm -rf "$work"' EXIT
 . "$here/common.sh"
+save_manifests "$build"
 
 read_layout "$build"
 readme=${3:-$(cache_value "$build" compatcrypt_SOURCE_DIR)/README.md}
