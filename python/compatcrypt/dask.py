@@ -133,18 +133,23 @@ def digest_files(
     if not names:
         return []
     bag = dask.bag.from_sequence(names, npartitions=math.ceil(len(names) / files_per_task))
+    if client is None and dask.config.get("scheduler", None) is None:
+        # Threads of this process, which receive no signals: Ctrl-C stops
+        # this thread's wait, and the token stops their digests.
+        token = compatcrypt._compatcrypt._StopToken()
+        try:
+            return list(bag.map_partitions(_digest_partition, offset, token).compute(scheduler="threads"))
+        except BaseException:
+            token.stop()
+            raise
     digests = bag.map_partitions(_digest_partition, offset)
-    if client is not None:
-        scheduler: Any = client
-    elif dask.config.get("scheduler", None) is None:
-        scheduler = "threads"
-    else:
-        scheduler = None
-    return list(digests.compute(scheduler=scheduler))
+    return list(digests.compute(scheduler=client))
 
 
-def _digest_partition(paths: Iterable[PathLike], offset: int) -> list[bytes]:
-    return [compatcrypt.file_digest(p, offset) for p in paths]
+def _digest_partition(paths: Iterable[PathLike], offset: int, token: Any = None) -> list[bytes]:
+    if token is None:
+        return [compatcrypt.file_digest(p, offset) for p in paths]
+    return [compatcrypt._compatcrypt._file_digest_until(p, offset, token) for p in paths]
 
 
 def decode_series(series: dask.dataframe.Series, key: compatcrypt.Key) -> dask.dataframe.Series:

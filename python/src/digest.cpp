@@ -30,6 +30,7 @@ struct DigestObject {
 }  // namespace compatcrypt::python
 
 COMPATCRYPT_PYTHON_CONSTRUCTED(compatcrypt::python::DigestObject)
+COMPATCRYPT_PYTHON_CONSTRUCTED(compatcrypt::python::StopToken)
 
 namespace compatcrypt::python {
 
@@ -92,7 +93,7 @@ struct FileClose {
 
 // The file through the binding surface: opened without waiting (a FIFO or
 // socket is refused at once) and read and digested a piece at a time.
-py::bytes FileDigest(py::handle path, py::handle offset_object) {
+py::bytes FileDigest(py::handle path, py::handle offset_object, const StopToken *token) {
   // A name as open() takes it: str (in the file system's encoding, with
   // surrogate escapes), bytes or os.PathLike; embedded NUL refused.
   const py::object name = py::reinterpret_steal<py::object>(PyOS_FSPath(path.ptr()));
@@ -110,11 +111,14 @@ py::bytes FileDigest(py::handle path, py::handle offset_object) {
   int code = RunReleasingGil(
       true, [&] { return compatcrypt_bind_file_open(file.get(), encoded.c_str(), offset, &os_error); });
   if (code != COMPATCRYPT_BIND_OK) ThrowFileError(code, os_error, name, encoded);
-  RunStoppable(true, [&] {
-    int done = 0;
-    code = compatcrypt_bind_file_read(file.get(), PieceBytes(), &done, &os_error);
-    return code != COMPATCRYPT_BIND_OK || done != 0;
-  });
+  RunStoppable(
+      true,
+      [&] {
+        int done = 0;
+        code = compatcrypt_bind_file_read(file.get(), PieceBytes(), &done, &os_error);
+        return code != COMPATCRYPT_BIND_OK || done != 0;
+      },
+      token);
   if (code != COMPATCRYPT_BIND_OK) ThrowFileError(code, os_error, name, encoded);
   std::uint8_t value[COMPATCRYPT_BIND_DIGEST_BYTES];
   if (code = compatcrypt_bind_file_finish(file.get(), value); code != COMPATCRYPT_BIND_OK)
@@ -132,15 +136,22 @@ void BindDigest(py::module_ &module) {
              "The 20-byte digest of a bytes-like object (bytes, bytearray, memoryview,\n"
              "NumPy array, ...; C-contiguous, read as raw bytes).");
 
-  module.def("file_digest", &FileDigest, py::arg("path"), py::arg("offset") = 0,
-             "file_digest(path, offset=0) -> bytes\n\n"
-             "The digest of a file's bytes from `offset` (0 to 2**63 - 1) to its end\n"
-             "(str, bytes or os.PathLike path); an offset at or past the end digests no\n"
-             "bytes. Read in pieces: Ctrl-C stops it, even on an endless device.\n"
-             "Raises compatcrypt.Error (an OSError, code RESULT_FAILED, with errno and\n"
-             "filename) when the file cannot be opened, positioned or read: a\n"
-             "directory, say, or a FIFO or socket (errno.ESPIPE, at once: they cannot\n"
-             "be read from an offset).");
+  // For compatcrypt.dask's local threads: file_digest that a token stops.
+  py::class_<StopToken> token(module, "_StopToken");
+  token.def(py::init<>()).def("stop", [](StopToken &self) { self.stopped = true; });
+  RefusePickling(token, "_StopToken");
+  module.def("_file_digest_until", &FileDigest, py::arg("path"), py::arg("offset"), py::arg("token"));
+  module.def(
+      "file_digest", [](py::handle path, py::handle offset) { return FileDigest(path, offset, nullptr); },
+      py::arg("path"), py::arg("offset") = 0,
+      "file_digest(path, offset=0) -> bytes\n\n"
+      "The digest of a file's bytes from `offset` (0 to 2**63 - 1) to its end\n"
+      "(str, bytes or os.PathLike path); an offset at or past the end digests no\n"
+      "bytes. Read in pieces: Ctrl-C stops it, even on an endless device.\n"
+      "Raises compatcrypt.Error (an OSError, code RESULT_FAILED, with errno and\n"
+      "filename) when the file cannot be opened, positioned or read: a\n"
+      "directory, say, or a FIFO or socket (errno.ESPIPE, at once: they cannot\n"
+      "be read from an offset).");
 
   py::class_<DigestObject> digest(module, "Digest",
                                   "Digest(data=b'')\n\n"

@@ -14,6 +14,7 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 
 namespace compatcrypt::python {
@@ -52,28 +53,42 @@ class ReleasedGil {
   PyThreadState *state_;
 };
 
+// A stop that the main thread hands to calls it started on other threads,
+// which receive no signals: the Dask helpers' local threads, stopped when
+// Ctrl-C stops the main thread's wait for them. Read between two pieces
+// without the GIL.
+struct StopToken {
+  std::atomic<bool> stopped{false};
+};
+
 // Runs step() until it returns true, the GIL released when `release` is
 // true (nothing in step() may then touch a Python object), asking between
-// two steps; throws the signal handler's exception if one stops it. A step
-// that throws leaves through here with the GIL held again.
+// two steps; throws the signal handler's exception if one stops it, or
+// KeyboardInterrupt if `token` is stopped. A step that throws leaves
+// through here with the GIL held again.
 template <typename Step>
-void RunStoppable(bool release, Step &&step) {
+void RunStoppable(bool release, Step &&step, const StopToken *token = nullptr) {
   if (!release) {
     while (!step()) {
     }
     return;
   }
-  bool stopped = false;
+  bool signalled = false, stopped = false;
   {
     ReleasedGil unlocked;
     while (!step()) {
-      if (unlocked.AskToStop()) {
+      if (token != nullptr && token->stopped.load(std::memory_order_relaxed)) {
         stopped = true;
+        break;
+      }
+      if (unlocked.AskToStop()) {
+        signalled = true;
         break;
       }
     }
   }
-  if (stopped) throw py::error_already_set();
+  if (stopped) PyErr_SetNone(PyExc_KeyboardInterrupt);
+  if (signalled || stopped) throw py::error_already_set();
 }
 
 // piece(offset, size) over [0, total) in pieces of PieceBytes(); one call

@@ -231,3 +231,33 @@ def test_a_failed_task_shows_no_record_in_errors_or_logs(logging_cluster, capfd,
     for text in texts:
         for secret in (CARD.decode(), "4111", CARD.hex(), key.hex()):
             assert secret not in text, text
+
+
+def test_ctrl_c_stops_local_digests_and_their_threads():
+    # Without a client the digests run on threads of this process, which
+    # receive no signals: Ctrl-C stops the wait, and the threads' digests of
+    # an endless device stop with it, so that the threads are free for the
+    # next call instead of reading on.
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent(
+        """
+        import os, signal, sys, threading, time, compatcrypt.dask
+        threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
+        try:
+            compatcrypt.dask.digest_files(["/dev/zero"] * 8, files_per_task=1)
+        except KeyboardInterrupt:
+            start = time.monotonic()
+            compatcrypt.dask.digest_files([sys.argv[1]])
+            print("stopped", time.monotonic() - start)
+        """
+    )
+    try:
+        result = subprocess.run([sys.executable, "-c", code, __file__], capture_output=True, text=True, timeout=10)
+    except subprocess.TimeoutExpired:
+        pytest.fail("the threads did not stop: the next digest_files waits for them")
+    words = result.stdout.split()
+    assert words[:1] == ["stopped"], result.stdout + result.stderr
+    print(f"the next digest_files took {float(words[1]) * 1000:.1f} ms")
