@@ -60,7 +60,14 @@ Key FromPassword(py::handle password) {
   if (PyUnicode_Check(password.ptr())) {
     Py_ssize_t size = 0;
     const char *utf8 = PyUnicode_AsUTF8AndSize(password.ptr(), &size);
-    if (utf8 == nullptr) throw py::error_already_set();
+    if (utf8 == nullptr) {
+      // Python's own message would quote the character: a part of the
+      // password.
+      if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::error_already_set();
+      PyErr_Clear();
+      throw py::value_error("password: a str password must be encodable as UTF-8 (it holds a lone surrogate); "
+                            "pass its bytes instead");
+    }
     bytes = std::string_view(utf8, static_cast<std::size_t>(size));
   } else {
     view.emplace(password, "password");

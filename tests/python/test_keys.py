@@ -167,3 +167,12 @@ def test_an_unpickled_cut_key_does_not_warn_again(protocol):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         assert pickle.loads(data) == key
+
+
+def test_a_password_that_is_not_unicode_text_is_not_quoted():
+    # Python's own UnicodeEncodeError quotes the character: a part of the password.
+    with pytest.raises(ValueError) as raised:
+        compatcrypt.Key.from_password("se\udcc3cret")
+    for text in (str(raised.value), repr(raised.value), repr(raised.value.__context__)):
+        assert "udcc3" not in text and "se" + "cret" not in text
+    assert raised.value.__context__ is None
