@@ -65,8 +65,9 @@ Key FromPassword(py::handle password) {
       // password.
       if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::error_already_set();
       PyErr_Clear();
-      throw py::value_error("password: a str password must be encodable as UTF-8 (it holds a lone surrogate); "
-                            "pass its bytes instead");
+      throw py::value_error(
+          "password: a str password must be encodable as UTF-8 (it holds a lone surrogate); "
+          "pass its bytes instead");
     }
     bytes = std::string_view(utf8, static_cast<std::size_t>(size));
   } else {
