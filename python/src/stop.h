@@ -9,17 +9,26 @@
 // the call, which raises that exception once the GIL is its own again.
 // Other threads never take the GIL between pieces: for them nothing is
 // pending. Work of a single piece is never interrupted and pays nothing.
+//
+// Taking the GIL back may mean waiting for another thread that runs Python
+// code to give it up, up to the interpreter's switch interval (5 ms); a
+// digest piece takes a tenth of that. So the main thread asks at most once
+// per kAskInterval: a stop still comes within a few tens of milliseconds,
+// and a busy neighbour costs a long call at most a tenth of its time.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 
 namespace compatcrypt::python {
 
 namespace py = pybind11;
+
+inline constexpr std::chrono::milliseconds kAskInterval{50};
 
 // The bytes of one piece, as the library sets them.
 std::size_t PieceBytes() noexcept;
@@ -33,7 +42,8 @@ bool OnMainThread() noexcept;
 // by AskToStop().
 class ReleasedGil {
  public:
-  ReleasedGil() noexcept : asks_(OnMainThread()), state_(PyEval_SaveThread()) {}
+  ReleasedGil() noexcept
+      : asks_(OnMainThread()), state_(PyEval_SaveThread()), last_(std::chrono::steady_clock::now()) {}
   ReleasedGil(const ReleasedGil &) = delete;
   ReleasedGil &operator=(const ReleasedGil &) = delete;
   ~ReleasedGil() { PyEval_RestoreThread(state_); }
@@ -42,6 +52,9 @@ class ReleasedGil {
   // thrown once the GIL is back.
   bool AskToStop() noexcept {
     if (!asks_) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < kAskInterval) return false;
+    last_ = now;
     PyEval_RestoreThread(state_);
     const bool stop = PyErr_CheckSignals() != 0;
     state_ = PyEval_SaveThread();
@@ -51,6 +64,7 @@ class ReleasedGil {
  private:
   bool asks_;
   PyThreadState *state_;
+  std::chrono::steady_clock::time_point last_;
 };
 
 // A stop that the main thread hands to calls it started on other threads,
