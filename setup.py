@@ -67,6 +67,7 @@ class CMakeBuild(build_ext):
 
 setup(
     version=project_version(),
+    license="MIT",  # an SPDX licence expression (pyproject.toml)
     ext_modules=[CMakeExtension("compatcrypt._compatcrypt")],
     cmdclass={"build_ext": CMakeBuild},
 )

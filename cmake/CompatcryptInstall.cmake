@@ -182,6 +182,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set(CPACK_DEBIAN_PYTHONDEBIAN_PACKAGE_DEPENDS
         "${_compatcrypt_runtime_package} (>= ${PROJECT_VERSION}), python3 (>= ${COMPATCRYPT_PYTHON_DEB_VERSION}~), python3 (<< ${_compatcrypt_py_major}.${_compatcrypt_py_next})")
     file(READ ${PROJECT_SOURCE_DIR}/packaging/python.description CPACK_DEBIAN_PYTHONDEBIAN_DESCRIPTION)
+    # Debian's Python policy: the modules byte-compiled on installation
+    # and their byte code removed before removal (py3compile, py3clean).
+    set(CPACK_DEBIAN_PYTHONDEBIAN_PACKAGE_CONTROL_EXTRA
+        ${PROJECT_SOURCE_DIR}/packaging/python3-compatcrypt/postinst
+        ${PROJECT_SOURCE_DIR}/packaging/python3-compatcrypt/prerm)
   endif()
 
   if(TARGET compatcrypt_pg)

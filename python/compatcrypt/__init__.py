@@ -4,7 +4,8 @@ The functions and classes come from the extension module ``_compatcrypt``
 over the C++ library; every result is byte for byte what the library's C
 functions give. Data arguments take any C-contiguous bytes-like object
 (bytes, bytearray, memoryview, NumPy arrays, ...) without a copy; long inputs
-are worked on with the GIL released, so threads run in parallel.
+are worked on with the GIL released, so threads run in parallel, and in
+pieces, so Ctrl-C stops them.
 
 ``compatcrypt.dask`` (imported on its own, needs Dask) maps file digests and
 batch coding over Dask collections.
@@ -20,6 +21,7 @@ from ._compatcrypt import (
     Encoder,
     Error,
     Key,
+    WeakKeyWarning,
     __version__,
     decode,
     decode_batch,
@@ -35,6 +37,12 @@ from ._compatcrypt import (
 import functools as _functools
 import warnings as _warnings
 from . import _compatcrypt
+
+
+def _key_from_pickle(data):
+    """A pickled Key made again from its bytes (Key.__reduce_ex__), without
+    a second WeakKeyWarning: whoever made the key was told."""
+    return Key._from_pickle(data)
 
 
 # A call with arguments of the wrong types is reported by the binding with
@@ -125,6 +133,7 @@ __all__ = [
     "Encoder",
     "Error",
     "Key",
+    "WeakKeyWarning",
     "decode",
     "decode_batch",
     "decode_batch_flat",

@@ -8,6 +8,7 @@ from ._compatcrypt import (
     Encoder as Encoder,
     Error as Error,
     Key as Key,
+    WeakKeyWarning as WeakKeyWarning,
     __version__ as __version__,
     decode as decode,
     decode_batch as decode_batch,

@@ -6,10 +6,13 @@
 //                                          Arrow binary column); the result in
 //                                          the same layout, or in place
 // Either way the records run through the library's batch coder, all blocks
-// of all records together, with the GIL released. As in every call of the
-// module, the data come first and the key after them.
+// of many records together, with the GIL released, in groups of about a
+// piece (stop.h) so that Ctrl-C stops a large batch; a record longer than a
+// piece is coded alone, as a stream, a piece at a time. As in every call of
+// the module, the data come first and the key after them.
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +21,7 @@
 #include "buffers.h"
 #include "compatcrypt.hpp"
 #include "gil.h"
+#include "stop.h"
 
 namespace compatcrypt::python {
 
@@ -32,8 +36,71 @@ void CodeBatch(const Key &key, std::span<const std::span<const std::byte>> in,
     decode_batch(key, in, out);
 }
 
+// Codes every record, a group of records of at most a piece, or a piece of
+// one longer record, between two checks of the host. If the call is
+// stopped and `wipe` is set, the output written so far is wiped.
+template <Direction D>
+void CodeInPieces(const Key &key, std::span<const std::span<const std::byte>> in,
+                  std::span<const std::span<std::byte>> out, bool release, bool wipe) {
+  const std::size_t piece = PieceBytes();
+  std::size_t next = 0;            // the first record not yet coded
+  std::optional<Coder<D>> stream;  // for records[next], longer than a piece
+  std::size_t read = 0, written = 0;
+  const auto step = [&] {
+    if (next < in.size() && in[next].size() > piece) {
+      if (!stream) {
+        stream.emplace(key);
+        read = written = 0;
+      }
+      const std::size_t size = std::min(piece, in[next].size() - read);
+      written += stream->update(in[next].subspan(read, size), out[next].subspan(written));
+      read += size;
+      if (read == in[next].size()) {
+        stream->finish(out[next].subspan(written));
+        stream.reset();
+        ++next;
+      }
+      return next == in.size();
+    }
+    std::size_t end = next, bytes = 0;
+    while (end < in.size() && bytes + in[end].size() <= piece) bytes += in[end++].size();
+    CodeBatch<D>(key, in.subspan(next, end - next), out.subspan(next, end - next));
+    next = end;
+    return next == in.size();
+  };
+  try {
+    RunStoppable(release, step);
+  } catch (...) {
+    if (wipe) {
+      for (std::size_t i = 0; i < next; ++i) secure_wipe(out[i].data(), out[i].size());
+      if (stream) secure_wipe(out[next].data(), written);
+    }
+    throw;
+  }
+}
+
+// A single str or buffer where a sequence of records is expected would be
+// iterated as characters or as numbers: refused, as a mistake. An array of
+// objects (NumPy's dtype object, a pandas column's values) is a sequence.
+void RefuseSingleBuffer(py::handle records) {
+  if (PyUnicode_Check(records.ptr()))
+    throw py::type_error("buffers must be a sequence of bytes-like objects, not one 'str'");
+  if (!PyObject_CheckBuffer(records.ptr())) return;
+  Py_buffer view;
+  if (PyObject_GetBuffer(records.ptr(), &view, PyBUF_RECORDS_RO) != 0) {
+    PyErr_Clear();
+    return;
+  }
+  const bool objects = view.format != nullptr && std::string_view(view.format) == "O";
+  PyBuffer_Release(&view);
+  if (!objects)
+    throw py::type_error(std::string("buffers must be a sequence of bytes-like objects, not one '") +
+                         Py_TYPE(records.ptr())->tp_name + "'");
+}
+
 template <Direction D>
 py::list CodeList(py::handle records, const Key &key) {
+  RefuseSingleBuffer(records);
   const py::object sequence = py::reinterpret_steal<py::object>(
       PySequence_Fast(records.ptr(), "buffers must be an iterable of bytes-like objects"));
   if (!sequence) throw py::error_already_set();
@@ -67,7 +134,7 @@ py::list CodeList(py::handle records, const Key &key) {
     PyList_SET_ITEM(results.ptr(), static_cast<Py_ssize_t>(i), result.release().ptr());
     total += in[i].size();
   }
-  RunReleasingGil(total >= kCodingReleaseBytes, [&] { CodeBatch<D>(key, in, out); });
+  CodeInPieces<D>(key, in, out, total >= kCodingReleaseBytes, true);
   return results;
 }
 
@@ -118,7 +185,8 @@ py::object CodeFlat(py::handle data, py::handle offsets_object, const Key &key, 
   CheckOffsets(offsets, in.size());
 
   py::object result;
-  if (out_object.is_none()) {
+  const bool created_here = out_object.is_none();
+  if (created_here) {
     PyObject *created = PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(in.size()));
     if (created == nullptr) throw py::error_already_set();
     result = py::reinterpret_steal<py::object>(created);
@@ -146,15 +214,18 @@ py::object CodeFlat(py::handle data, py::handle offsets_object, const Key &key, 
   }
   const auto first = static_cast<std::size_t>(offsets.front());
   const auto end = static_cast<std::size_t>(offsets.back());
-  RunReleasingGil(end - first >= kCodingReleaseBytes, [&] {
-    // Bytes before the first record and after the last are no record's:
-    // they are carried over as they are, so that out reads like data.
-    if (!in_place && !in.bytes().empty()) {
-      std::memcpy(target, source, first);
-      std::memcpy(target + end, source + end, in.size() - end);
-    }
-    CodeBatch<D>(key, records, coded);
-  });
+  // Bytes before the first record and after the last are no record's, so
+  // they are never coded, and never copied either: a plain byte of data
+  // must not turn up in an output that reads as coded. A new output holds
+  // zeros there; a given `out` keeps what it held (data's own bytes when
+  // coding in place).
+  if (created_here && !in.bytes().empty()) {
+    std::memset(target, 0, first);
+    std::memset(target + end, 0, in.size() - end);
+  }
+  // Stopped: what was coded into memory apart from data is wiped; in
+  // place, the records coded so far stay coded and the rest plain.
+  CodeInPieces<D>(key, records, coded, end - first >= kCodingReleaseBytes, !in_place);
   return result;
 }
 
@@ -174,10 +245,11 @@ void BindDirection(py::module_ &module, const char *list_name, const char *flat_
                                "holds them: record i is data[offsets[i]:offsets[i + 1]]; offsets is a\n"
                                "one-dimensional int32 or int64 array (NumPy, array.array) of n + 1\n"
                                "non-decreasing values. The result has the same layout, so the same\n"
-                               "offsets cut it into the coded records; bytes before the first record and\n"
-                               "after the last are copied unchanged. Written into `out` when given (a\n"
+                               "offsets cut it into the coded records. Written into `out` when given (a\n"
                                "writable buffer as long as data, which may be data itself for coding in\n"
-                               "place) and returned; otherwise into a new bytearray.";
+                               "place) and returned; otherwise into a new bytearray. Bytes before the\n"
+                               "first record and after the last belong to no record and are never\n"
+                               "copied: zeros in a new bytearray, untouched in `out`.";
   module.def(flat_name, &CodeFlat<D>, py::arg("data"), py::arg("offsets"), py::arg("key"),
              py::arg("out") = py::none(), flat_doc.c_str());
 }

@@ -1,12 +1,32 @@
 #include "buffers.h"
 
 #include <string>
+#include <string_view>
 
 namespace compatcrypt::python {
 
 namespace {
 
 std::string TypeName(py::handle object) { return Py_TYPE(object.ptr())->tp_name; }
+
+// Whether a buffer's items are plain bytes of a fixed size, every one
+// written by its exporter: integers, booleans, floats and complex numbers
+// of the struct module's codes in any byte order, and fixed-size byte
+// strings (NumPy's S dtype). Refused: objects (pointers into the
+// interpreter's heap), pointers, text in wide characters, long double
+// (whose padding bytes are never written) and compound formats.
+bool PlainFormat(const char *format) {
+  if (format == nullptr) return true;  // "B" by the buffer protocol's rule
+  std::string_view text(format);
+  if (!text.empty() && std::string_view("@=<>!").find(text.front()) != std::string_view::npos)
+    text.remove_prefix(1);
+  if (text.size() == 1)
+    return std::string_view("bBc?hHiIlLqQnNefd").find(text.front()) != std::string_view::npos;
+  if (text == "Zf" || text == "Zd") return true;
+  if (text.size() >= 2 && text.back() == 's')
+    return text.substr(0, text.size() - 1).find_first_not_of("0123456789") == std::string_view::npos;
+  return false;
+}
 
 }  // namespace
 
@@ -35,9 +55,8 @@ void BufferView::View(py::handle object, const char *name, std::ptrdiff_t index,
                          TypeName(object) + "'");
   // Strides are asked for so that any exporter answers; contiguity is
   // checked below, to reject what cannot be read as one run of bytes.
-  int flags = PyBUF_STRIDES;
+  int flags = PyBUF_STRIDES | PyBUF_FORMAT;
   if (access == Access::kWrite) flags |= PyBUF_WRITABLE;
-  if (format == Format::kItems) flags |= PyBUF_FORMAT;
   if (PyObject_GetBuffer(object.ptr(), &view_, flags) != 0) {
     if (access == Access::kWrite && PyErr_ExceptionMatches(PyExc_BufferError)) {
       PyErr_Clear();
@@ -47,6 +66,14 @@ void BufferView::View(py::handle object, const char *name, std::ptrdiff_t index,
     throw py::error_already_set();
   }
   held_ = true;
+  if (format == Format::kBytes && !PlainFormat(view_.format)) {
+    const std::string found = view_.format;
+    PyBuffer_Release(&view_);
+    held_ = false;
+    throw py::type_error(ArgumentName(name, index) +
+                         ": a buffer of plain bytes or numbers is required, not one of format '" + found +
+                         "'");
+  }
   if (!PyBuffer_IsContiguous(&view_, 'C')) {
     PyBuffer_Release(&view_);
     held_ = false;

@@ -14,7 +14,9 @@ namespace py = pybind11;
 
 // One argument's memory: C-contiguous bytes of any exporter (bytes,
 // bytearray, memoryview, array.array, NumPy arrays, ...), read as raw bytes
-// whatever the item type, as hashlib reads them. Holds the exporter (and,
+// whatever the item type, as hashlib reads them, as long as the items are
+// plain fixed-size bytes (TypeError naming the format otherwise: an object
+// array holds pointers, not data). Holds the exporter (and,
 // for a bytearray, keeps it from being resized) until destroyed, which
 // must happen with the GIL held. `name` names the argument in errors:
 // TypeError for an object without the buffer protocol or, for a writable
@@ -22,8 +24,8 @@ namespace py = pybind11;
 class BufferView {
  public:
   enum class Access { kRead, kWrite };
-  // kFormat also asks for the item format (offsets arrays are checked by
-  // type); plain byte arguments skip it.
+  // kBytes: data, whose item format must be plain; kItems: an array whose
+  // format the caller checks (offsets).
   enum class Format { kBytes, kItems };
 
   BufferView(py::handle object, const char *name, Access access = Access::kRead,

@@ -3,6 +3,7 @@
 // library (libcompatcrypt-cxx).
 #include "bindings.h"
 #include "compatcrypt.hpp"
+#include "stop.h"
 
 PYBIND11_MODULE(_compatcrypt, module) {
   namespace python = compatcrypt::python;
@@ -10,6 +11,7 @@ PYBIND11_MODULE(_compatcrypt, module) {
   module.attr("__version__") = COMPATCRYPT_PYTHON_VERSION;
   module.def("engines", &compatcrypt::engines,
              "The engines this process runs, chosen from the CPU's features.");
+  python::RememberMainThread();
   python::BindErrors(module);
   python::BindDigest(module);
   python::BindKeys(module);

@@ -179,6 +179,18 @@ $python_dir/_compatcrypt$python_tag
 $python_dir/_compatcrypt.pyi
 $python_dir/dask.py
 $python_dir/py.typed"
+  # Debian's Python policy: no run path (the library is in a directory the
+  # loader searches), byte-compiled on installation, cleaned before removal.
+  python_deb=$out/python3-compatcrypt_${deb_version}_$arch.deb
+  dpkg-deb -x "$python_deb" "$work/python-deb"
+  for tag in RPATH RUNPATH; do
+    path=$(dynamic_entry "$work/python-deb/$python_dir/_compatcrypt$python_tag" $tag)
+    [ -z "$path" ] || fail "python3-compatcrypt: the extension has $tag $path"
+  done
+  dpkg-deb -I "$python_deb" postinst | grep -q 'py3compile -p python3-compatcrypt' ||
+    fail "python3-compatcrypt: postinst does not byte-compile the modules"
+  dpkg-deb -I "$python_deb" prerm | grep -q 'py3clean -p python3-compatcrypt' ||
+    fail "python3-compatcrypt: prerm does not remove their byte code"
   next_minor=$((${python_version#*.} + 1))
   expect_depends python3-compatcrypt "$(field "$out/python3-compatcrypt_${deb_version}_$arch.deb" Depends)" \
     "$runtime (>= $version)" "python3 (>= $python_version~)" "python3 (<< ${python_version%%.*}.$next_minor)" \
@@ -238,11 +250,27 @@ echo "== dpkg -i $runtime python3-compatcrypt"
 trap 'dpkg --purge python3-compatcrypt "$runtime" >/dev/null 2>&1 || true; restore_manifests "$build"; rm -rf "$work"' EXIT
 dpkg -i "$runtime_deb" "$out/python3-compatcrypt_${deb_version}_$arch.deb" >"$work/dpkg.log" 2>&1 ||
   show_and_fail "$work/dpkg.log" "dpkg -i $runtime python3-compatcrypt"
-(cd / && env -u PYTHONPATH /usr/bin/python3 -c '
-import compatcrypt, sys
+# The packaged copy, imported by its path: -I ignores PYTHONPATH and the
+# user's site, and the package's directory goes first, so that a copy
+# under /usr/local (a `cmake --install` there, say) cannot stand in for it.
+# Which libcompatcrypt-cxx.so.1 the loader picks is the system's choice; a
+# /usr/local one is reported, not failed.
+(cd / && /usr/bin/python3 -I -c '
+import sys
+sys.path.insert(0, "/usr/lib/python3/dist-packages")
+import compatcrypt
 assert compatcrypt.__file__.startswith("/usr/lib/python3/dist-packages/compatcrypt/"), compatcrypt.__file__
-print(compatcrypt.__version__, compatcrypt.digest(b"abc").hex())') >"$work/import.out" 2>&1 ||
-  show_and_fail "$work/import.out" "/usr/bin/python3 -c 'import compatcrypt' after dpkg -i"
+loaded = {line.split()[-1] for line in open("/proc/self/maps") if "libcompatcrypt-cxx.so" in line}
+if any(not path.startswith("/usr/lib/") for path in loaded):
+    print("note: the loader chose", *loaded, file=sys.stderr)
+print(compatcrypt.__version__, compatcrypt.digest(b"abc").hex())') >"$work/import.out" 2>"$work/import.err" || {
+  cat "$work/import.err" >&2
+  fail "/usr/bin/python3 -I: import compatcrypt after dpkg -i"
+}
+cat "$work/import.err"
+ls /usr/lib/python3/dist-packages/compatcrypt/__pycache__/__init__.cpython-*.pyc \
+  /usr/lib/python3/dist-packages/compatcrypt/__pycache__/dask.cpython-*.pyc >/dev/null 2>&1 ||
+  fail "dpkg -i did not byte-compile the package's modules"
 # The same digest as the C function of the package's own library.
 expected=$(/usr/bin/python3 -c '
 import ctypes, sys

@@ -51,3 +51,36 @@ class CLibrary:
 
     def decode(self, data, key):
         return self._code(self._lib.DecodeFunction, data, key)
+
+
+class KeyRules:
+    """The binding surface's key rules and messages (compatcrypt_bind.h) of
+    libcompatcrypt-cxx.so.1: what the module must report, word for word."""
+
+    def __init__(self, path):
+        self._lib = ctypes.CDLL(path)
+        self._lib.compatcrypt_bind_key_in_effect.argtypes = [ctypes.c_char_p, ctypes.c_size_t,
+                                                             ctypes.POINTER(ctypes.c_int),
+                                                             ctypes.POINTER(ctypes.c_int), ctypes.c_void_p]
+        self._lib.compatcrypt_bind_key_warning.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
+                                                           ctypes.c_size_t]
+        self._lib.compatcrypt_bind_message.restype = ctypes.c_char_p
+        self._lib.compatcrypt_bind_message.argtypes = [ctypes.c_int]
+
+    def in_effect(self, key):
+        outer, middle = ctypes.c_int(), ctypes.c_int()
+        code = self._lib.compatcrypt_bind_key_in_effect(key, len(key), ctypes.byref(outer), ctypes.byref(middle), None)
+        assert code == OK
+        return outer.value + middle.value
+
+    def warning(self, key):
+        buffer = ctypes.create_string_buffer(256)
+        length = self._lib.compatcrypt_bind_key_warning(key, len(key), buffer, len(buffer))
+        assert length >= 0
+        return buffer.value.decode()
+
+    def message(self, code):
+        return self._lib.compatcrypt_bind_message(code).decode()
+
+
+PASSWORD_EMPTY = -6

@@ -9,7 +9,7 @@ import subprocess
 
 import pytest
 
-from clib import CLibrary
+from clib import CLibrary, KeyRules
 
 
 def pytest_sessionstart(session):
@@ -35,6 +35,12 @@ def _environment(name):
 @pytest.fixture(scope="session")
 def clib():
     return CLibrary(_environment("COMPATCRYPT_C_LIBRARY"))
+
+
+@pytest.fixture(scope="session")
+def rules():
+    """The library's key rules, asked of libcompatcrypt-cxx.so.1 directly."""
+    return KeyRules(_environment("COMPATCRYPT_CXX_LIBRARY"))
 
 
 @pytest.fixture(scope="session")

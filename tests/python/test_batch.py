@@ -103,26 +103,38 @@ def test_flat_in_place(key, records, flat, single):
 
 @pytest.mark.parametrize("flat, single", FLAT)
 def test_flat_slice_of_a_larger_column(key, rng, flat, single):
-    # A sliced Arrow column: offsets start past 0 and end before the data does;
-    # the bytes outside the records come through unchanged, apart and in place.
+    # A sliced Arrow column: offsets start past 0 and end before the data does.
+    # The bytes outside the records belong to no record: never copied into an
+    # output apart from data, where a plain byte would pass for a coded one
+    # (zeros in a new buffer, untouched in `out`), left as they are in place.
     head, tail = rng.randbytes(11), rng.randbytes(6)
     records = [rng.randbytes(n) for n in (9, 2, 24)]
     data = head + b"".join(records) + tail
     offsets = np.array([11, 20, 22, 46], dtype=np.int64)
-    expected = head + b"".join(single(r, key) for r in records) + tail
-    assert bytes(flat(data, offsets, key)) == expected
+    coded = b"".join(single(r, key) for r in records)
+    assert bytes(flat(data, offsets, key)) == bytes(11) + coded + bytes(6)
     out = np.full(len(data), 0xEE, dtype=np.uint8)
     flat(data, offsets, key, out=out)
-    assert out.tobytes() == expected
+    assert out.tobytes() == b"\xee" * 11 + coded + b"\xee" * 6
     buffer = bytearray(data)
     flat(buffer, offsets, key, out=buffer)
-    assert bytes(buffer) == expected
+    assert bytes(buffer) == head + coded + tail
+
+
+@pytest.mark.parametrize("flat", [compatcrypt.encode_batch_flat, compatcrypt.decode_batch_flat])
+def test_no_plain_byte_outside_the_records_reaches_a_new_output(key, flat):
+    # The tail after the last offset, and bytes before the first, are never
+    # copied from data into an output apart from it.
+    data = b"A" * 100 + b"PLAINTEXT-TAIL"
+    for offsets in (np.array([0, 50, 100]), np.array([14, 50, 114]), np.array([7, 7])):
+        result = bytes(flat(data, offsets, key))
+        assert b"PLAINTEXT" not in result and b"AAAA" not in result, offsets
 
 
 @pytest.mark.parametrize("flat", [compatcrypt.encode_batch_flat, compatcrypt.decode_batch_flat])
 def test_flat_with_no_records(key, flat):
     assert flat(b"", np.zeros(1, dtype=np.int64), key) == bytearray()
-    assert flat(b"abc", np.array([1], dtype=np.int32), key) == bytearray(b"abc")
+    assert flat(b"abc", np.array([1], dtype=np.int32), key) == bytearray(3)
 
 
 @pytest.mark.parametrize(

@@ -165,3 +165,99 @@ def test_records_agree_with_the_tool(client, table, tool):
     for i, record in zip(sample, client.compute(decoded, sync=True)):
         assert record == tool.code("decode", table["encoded"][i], old)
         assert table["encoded"][i] == tool.code("encode", table["plain"][i], old)
+
+
+CARD = b"CARD 4111-1111-1111-1111 PLAIN"
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: compatcrypt.dask.encode_series(to_series([b"a"]), b"0123456789abcdef"),
+        lambda: compatcrypt.dask.decode_series(to_series([b"a"]), "00" * 16),
+        lambda: compatcrypt.dask.reencode_series(to_series([b"a"]), compatcrypt.Key(bytes(range(1, 17))), None),
+        lambda: compatcrypt.dask.encode_bag(dask.bag.from_sequence([b"a"]), bytes(16)),
+        lambda: compatcrypt.dask.reencode_bag(dask.bag.from_sequence([b"a"]), "old", compatcrypt.Key(bytes(range(1, 17)))),
+        lambda: compatcrypt.dask.encode_series(pandas.Series([b"a"]), compatcrypt.Key(bytes(range(1, 17)))),
+        lambda: compatcrypt.dask.decode_bag([b"a"], compatcrypt.Key(bytes(range(1, 17)))),
+        lambda: compatcrypt.dask.digest_files("df/plain"),
+        lambda: compatcrypt.dask.digest_files(b"df/plain"),
+        lambda: compatcrypt.dask.digest_files(__import__("pathlib").Path("df/plain")),
+        lambda: compatcrypt.dask.digest_files(["a"], offset="0"),
+        lambda: compatcrypt.dask.digest_files([1234]),
+    ],
+    ids=["series bytes key", "series hex key", "reencode None key", "bag bytes key", "reencode str key",
+         "pandas series", "list as bag", "paths as str", "paths as bytes", "paths as Path", "offset as str",
+         "path as int"],
+)
+def test_arguments_are_checked_on_the_client(call):
+    # Raised by the call itself, before any graph is built or computed.
+    with pytest.raises(TypeError) as raised:
+        call()
+    assert "df/plain" not in str(raised.value) or "sequence" in str(raised.value)
+
+
+@pytest.fixture
+def logging_cluster(tmp_path):
+    # Warnings kept, so that the workers' logs hold what Dask logs of a
+    # failed task.
+    with distributed.LocalCluster(
+        n_workers=1,
+        threads_per_worker=1,
+        processes=True,
+        dashboard_address=":0",
+        local_directory=str(tmp_path),
+        silence_logs=logging.WARNING,
+    ) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
+@pytest.mark.parametrize("helper", ["encode_series", "decode_bag"])
+def test_a_failed_task_shows_no_record_in_errors_or_logs(logging_cluster, capfd, helper):
+    client = logging_cluster
+    key = compatcrypt.Key(bytes(range(1, 17)))
+    records = [CARD, "a str", CARD + b" again"]
+    if helper == "encode_series":
+        collection = compatcrypt.dask.encode_series(to_series(records, npartitions=1), key)
+    else:
+        collection = compatcrypt.dask.decode_bag(dask.bag.from_sequence(records, npartitions=1), key)
+    with pytest.raises(TypeError) as raised:
+        client.compute(collection, sync=True)
+    texts = [str(raised.value), repr(raised.value)]
+    logs = client.get_worker_logs()
+    texts += [message for lines in logs.values() for _, message in lines]
+    texts.append("".join(capfd.readouterr()))
+    assert any("Compute Failed" in t for t in texts), "the failure was not logged where the test reads"
+    for text in texts:
+        for secret in (CARD.decode(), "4111", CARD.hex(), key.hex()):
+            assert secret not in text, text
+
+
+def test_ctrl_c_stops_local_digests_and_their_threads():
+    # Without a client the digests run on threads of this process, which
+    # receive no signals: Ctrl-C stops the wait, and the threads' digests of
+    # an endless device stop with it, so that the threads are free for the
+    # next call instead of reading on.
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent(
+        """
+        import os, signal, sys, threading, time, compatcrypt.dask
+        threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
+        try:
+            compatcrypt.dask.digest_files(["/dev/zero"] * 8, files_per_task=1)
+        except KeyboardInterrupt:
+            start = time.monotonic()
+            compatcrypt.dask.digest_files([sys.argv[1]])
+            print("stopped", time.monotonic() - start)
+        """
+    )
+    try:
+        result = subprocess.run([sys.executable, "-c", code, __file__], capture_output=True, text=True, timeout=10)
+    except subprocess.TimeoutExpired:
+        pytest.fail("the threads did not stop: the next digest_files waits for them")
+    words = result.stdout.split()
+    assert words[:1] == ["stopped"], result.stdout + result.stderr
+    print(f"the next digest_files took {float(words[1]) * 1000:.1f} ms")

@@ -39,6 +39,7 @@ CALLS = {
     "Key.from_hex, bytes": lambda: compatcrypt.Key.from_hex(SECRET_KEY),
     "Key.from_hex, bad hex": lambda: compatcrypt.Key.from_hex(SECRET.decode()),
     "Key.from_password, number": lambda: compatcrypt.Key.from_password(SECRET, SECRET),
+    "Key.from_password, lone surrogate": lambda: compatcrypt.Key.from_password(SECRET.decode() + "\udcff"),
     "Encoder, raw key": lambda: compatcrypt.Encoder(SECRET_KEY),
     "Decoder, hex key": lambda: compatcrypt.Decoder(SECRET_KEY.hex()),
     "Encoder.update, text": lambda: compatcrypt.Encoder(KEY).update(SECRET.decode()),

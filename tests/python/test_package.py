@@ -82,3 +82,11 @@ def test_readme_python_examples_run_as_printed(readme, tmp_path):
     for i, block in enumerate(readme_python_blocks(readme)):
         result = subprocess.run([sys.executable, "-c", block], cwd=tmp_path, capture_output=True, text=True)
         assert result.returncode == 0, f"README python block {i + 1}:\n{block}\n{result.stderr}"
+
+
+def test_the_extension_exports_its_init_function_alone():
+    # Nothing of the C++ library, pybind11 or the standard library: another
+    # copy of them in the process neither takes the module's calls nor gets them.
+    extension = compatcrypt._compatcrypt.__file__
+    out = subprocess.run(["nm", "-D", "--defined-only", extension], capture_output=True, text=True, check=True).stdout
+    assert [line.split()[-1] for line in out.splitlines()] == ["PyInit__compatcrypt"]

@@ -1,10 +1,17 @@
 #!/bin/sh
 # The package as Python users get it, from a copy of the source tree
 # holding what a clone holds:
-#   - `pip wheel` of the tree, offline (--no-build-isolation, Debian's
-#     setuptools, wheel and pybind11): one wheel, for this interpreter and
+#   - the README's install commands, run as written in the copy: `pip
+#     wheel` of the tree, offline (--no-build-isolation, Debian's
+#     setuptools, wheel and pybind11), into a virtual environment, as
+#     Debian's python3 requires: one wheel, for this interpreter and
 #     platform, holding the package and the extension with the C++ library
-#     linked in (no libcompatcrypt needed, no run path);
+#     linked in (no libcompatcrypt needed, no run path, only its init
+#     function exported), with the SPDX licence and the Python package's own
+#     description;
+#   - the README's upload of the unpacked wheel to Dask workers
+#     (UploadDirectory), on a local cluster of worker processes started by
+#     Debian's python3 with nothing of the project on their path;
 #   - an sdist, and a wheel built from nothing but the sdist: the same files;
 #   - each wheel installed into a fresh virtual environment (with the
 #     system's packages, for numpy, pandas and Dask), and the Python suites
@@ -48,8 +55,23 @@ quiet() {
   }
 }
 
-echo "== wheel from the tree"
-quiet "$work/wheel.log" "$python" -m pip wheel --no-build-isolation --no-deps --no-index -w "$work/from-tree" "$tree"
+# readme_block MARKER INFO: the first ```INFO block after the README line
+# holding MARKER.
+readme_block() {
+  "$python" - "$source_dir/README.md" "$1" "$2" <<'PY'
+import re, sys
+text = open(sys.argv[1]).read()
+after = text[text.index(sys.argv[2]):]
+print(re.search(r"^```" + sys.argv[3] + r"\n(.*?)^```$", after, flags=re.M | re.S).group(1), end="")
+PY
+}
+
+echo "== the README's install commands, as written"
+readme_block "<!-- the install commands" sh >"$work/install.sh"
+cat "$work/install.sh"
+(cd "$tree" && quiet "$work/readme-install.log" sh -eu "$work/install.sh")
+mkdir "$work/from-tree"
+cp "$tree"/dist/*.whl "$work/from-tree/"
 echo "== sdist, then a wheel from the sdist alone"
 (cd "$tree" && quiet "$work/sdist.log" "$python" -c \
   'import sys; from setuptools import build_meta; print(build_meta.build_sdist(sys.argv[1]))' "$work/sdist")
@@ -74,7 +96,9 @@ with zipfile.ZipFile(sys.argv[1]) as wheel:
     info = [n for n in wheel.namelist() if n.endswith(".dist-info/WHEEL")][0]
     print(wheel.read(info).decode().strip())
     meta = wheel.read(info.replace("WHEEL", "METADATA")).decode()
-    print("README as description:", "## Layout" in meta, "Content-Type: text/markdown" in meta)
+    print("Python README as description:", "# compatcrypt for Python" in meta and "## Layout" not in meta
+          and "## SQL" not in meta, "Description-Content-Type: text/markdown" in meta)
+    print("licence:", [line for line in meta.splitlines() if line.startswith(("License", "Classifier: License"))])
 PY
 }
 contents "$work/from-tree/compatcrypt-$version-$tag.whl" >"$work/tree.contents"
@@ -83,7 +107,7 @@ cat "$work/tree.contents"
 diff -u "$work/tree.contents" "$work/sdist.contents" || fail "the sdist's wheel differs from the tree's"
 for expected in compatcrypt/__init__.py compatcrypt/dask.py compatcrypt/py.typed compatcrypt/__init__.pyi \
   compatcrypt/_compatcrypt.pyi "compatcrypt-$version.dist-info/LICENSE" "Tag: $tag" "Root-Is-Purelib: false" \
-  "README as description: True True"; do
+  "Python README as description: True True" "licence: ['License: MIT', 'License-File: LICENSE']"; do
   grep -qxF "$expected" "$work/tree.contents" || fail "the wheel lacks: $expected"
 done
 grep -qx 'compatcrypt/_compatcrypt\..*\.so' "$work/tree.contents" || fail "the wheel holds no extension"
@@ -95,6 +119,28 @@ extension=$(ls "$work"/unpacked/compatcrypt/_compatcrypt.*.so)
 if readelf -d "$extension" | grep -E 'NEEDED.*compatcrypt|RPATH|RUNPATH'; then
   fail "the extension depends on an installed library or a run path"
 fi
+exported=$(nm -D --defined-only "$extension" | awk '{ print $NF }')
+[ "$exported" = PyInit__compatcrypt ] || fail "the extension exports more than PyInit__compatcrypt: $exported"
+
+echo "== the README's upload of the wheel to Dask workers"
+readme_block "<!-- the Dask upload" sh >"$work/unpack.sh"
+readme_block "<!-- the Dask upload" py >"$work/upload.py"
+cat "$work/unpack.sh" "$work/upload.py"
+(cd "$tree" && quiet "$work/unpack.log" sh -eu "$work/unpack.sh")
+# Debian's python3, for the client and the workers, with nothing of the
+# build on the path: the workers must import the uploaded copy.
+(cd "$tree" && env -u PYTHONPATH /usr/bin/python3 -c "$(cat "$work/upload.py")") >"$work/upload.out" 2>"$work/upload.log" || {
+  cat "$work/upload.log"
+  fail "the README's Dask upload"
+}
+cat "$work/upload.out"
+"$python" - "$work/upload.out" "$tree/compatcrypt-wheel" <<'PY' || fail "the workers do not import the uploaded wheel"
+import ast, os, sys
+found = ast.literal_eval(open(sys.argv[1]).read().strip())
+assert len(found) == 2, found
+for path in found.values():
+    assert path.endswith("/compatcrypt-wheel/compatcrypt/__init__.py") and not path.startswith(sys.argv[2]), path
+PY
 
 for dir in from-tree from-sdist; do
   echo "== the suites against the wheel $dir, installed into a fresh virtual environment"
