@@ -17,24 +17,33 @@ int SqlDigestPieces(compatcrypt_bind_digest *digest, const void *data, size_t si
   }
 }
 
-int SqlCodePieces(compatcrypt_bind_coder *coder, const void *in, size_t size, void *out, SqlGoOn goOn,
-                  void *host) {
+int SqlCodePieces(compatcrypt_bind_coder *coder, const void *in, size_t size, void *out, size_t *written,
+                  SqlGoOn goOn, void *host) {
   const size_t piece = compatcrypt_bind_piece_bytes();
   const uint8_t *from = in;
   uint8_t *to = out;
-  size_t room = size, written = 0;
+  size_t room = size, count = 0;
+  int rc;
   for (;;) {
     size_t n = size < piece ? size : piece;
-    int rc = compatcrypt_bind_coder_update(coder, from, n, to, room, &written);
-    if (rc != COMPATCRYPT_BIND_OK) return rc;
+    rc = compatcrypt_bind_coder_update(coder, from, n, to, room, &count);
+    if (rc != COMPATCRYPT_BIND_OK) break;
     from += n;
     size -= n;
-    to += written;
-    room -= written;
-    if (size == 0) break;
-    if (!goOn(host)) return SQL_STOPPED;
+    to += count;
+    room -= count;
+    count = 0;
+    if (size == 0) {
+      rc = compatcrypt_bind_coder_finish(coder, to, room, &count);
+      break;
+    }
+    if (!goOn(host)) {
+      rc = SQL_STOPPED;
+      break;
+    }
   }
-  return compatcrypt_bind_coder_finish(coder, to, room, &written);
+  if (written != NULL) *written = (size_t)(to - (uint8_t *)out) + count;
+  return rc;
 }
 
 int SqlFilePieces(compatcrypt_bind_file *file, int *os_error, SqlGoOn goOn, void *host) {

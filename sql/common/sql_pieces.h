@@ -23,9 +23,11 @@ typedef int (*SqlGoOn)(void *host);
 int SqlDigestPieces(compatcrypt_bind_digest *digest, const void *data, size_t size, SqlGoOn goOn, void *host);
 
 /* Codes `size` bytes of `in` into `out` (room for `size` bytes) and
- * finishes the message, so the coder is ready for the next one. */
-int SqlCodePieces(compatcrypt_bind_coder *coder, const void *in, size_t size, void *out, SqlGoOn goOn,
-                  void *host);
+ * finishes the message, so the coder is ready for the next one. `*written`
+ * (if not null) is the count of bytes written into `out`, also when the
+ * host stopped the work: the bytes to wipe. */
+int SqlCodePieces(compatcrypt_bind_coder *coder, const void *in, size_t size, void *out, size_t *written,
+                  SqlGoOn goOn, void *host);
 
 /* Reads an opened file to its end; `*os_error` is the errno of a failed
  * read. */

@@ -298,7 +298,7 @@ static bytea *Code(Slot *slot, bytea *data, const char *fn) {
   Size len = VARSIZE_ANY_EXHDR(data);
   bytea *out = NewBytea(len);
   slot->busy = true;
-  Check(SqlCodePieces(slot->handle, VARDATA_ANY(data), len, VARDATA(out), GoOn, NULL), fn);
+  Check(SqlCodePieces(slot->handle, VARDATA_ANY(data), len, VARDATA(out), NULL, GoOn, NULL), fn);
   slot->busy = false;
   return out;
 }

@@ -306,10 +306,11 @@ static void Code(sqlite3_context *ctx, sqlite3_value **argv, int direction, int 
   }
   Host host = HostOf(ctx);
   cache->busy = 1;
-  int rc = SqlCodePieces(cache->coder, data, len, out, GoOn, &host);
+  size_t written = 0;
+  int rc = SqlCodePieces(cache->coder, data, len, out, &written, GoOn, &host);
   cache->busy = rc != COMPATCRYPT_BIND_OK;
   if (rc != COMPATCRYPT_BIND_OK) {
-    SqlWipe(out, len);
+    SqlWipe(out, written); /* what was coded; the rest was never touched */
     sqlite3_free(out);
     if (fresh) DropCache(cache);
     return FailResult(ctx, fn, rc);
