@@ -11,9 +11,10 @@
 #     own ordered concatenation of the same chunks (string_agg,
 #     group_concat), the cost of reading the chunks alone.
 # Every query is checked to give the same bytes from both builds first;
-# the timed queries sum the results' lengths. Within a round the builds
-# take turns in the opposite order each time, as the first run of a query
-# and the second do not cost the same on a busy machine.
+# the timed queries sum the results' lengths. Times are the CPU time of the
+# database's process (PostgreSQL's backend, the Python thread that runs
+# SQLite), less disturbed than wall time on a shared machine. Within a round
+# the builds take turns in the opposite order each time.
 #
 # Usage (as root, from the source tree, after building into build/):
 #   PG_MODULE=build/sql/postgresql/lib/compatcrypt.so PG_EXTENSION_FILES=sql/postgresql \
@@ -85,10 +86,14 @@ done
 [ "$(q -c "$(sql_of agg_8kib public checksum)")" = "$(q -c "$(sql_of digest_1mib public checksum)")" ] ||
   { echo "FAIL: the aggregate differs from the digest of the whole"; exit 1; }
 
-timed() { # sql: milliseconds, timed by the server
-  q -c "EXPLAIN (ANALYZE, COSTS OFF, TIMING OFF) $1" | awk '/Execution Time/ { print $3 }'
+# The CPU time the server process spent on a query (its schedstat, in
+# nanoseconds), so that the other work of a shared machine counts less than
+# wall time would let it; in milliseconds.
+cpu="split_part(pg_read_file('/proc/self/schedstat'), ' ', 1)::bigint"
+timed() { # sql
+  printf '%s\n' "SELECT $cpu AS t0 \\gset" "$1;" "SELECT ($cpu - :t0) / 1e6;" | q -f - | tail -n 1
 }
-concat="SELECT sum(length(string_agg(chunk, '' ORDER BY n))) FROM chunks GROUP BY object"
+concat="SELECT sum(length(c)) FROM (SELECT string_agg(chunk, '' ORDER BY n) AS c FROM chunks GROUP BY object) AS o"
 declare -A ms
 for r in $(seq "$rounds"); do
   order=("${schemas[@]}")
@@ -99,8 +104,8 @@ for r in $(seq "$rounds"); do
   ms[concat.public]+="$(timed "$concat") "
 done
 
-cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')
-echo "machine: $cpu, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); $rounds rounds, alternating"
+model=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')
+echo "machine: $model, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); $rounds rounds, alternating"
 echo "PostgreSQL: $objects objects of 1 MiB (128 chunks of 8 KiB each), $small_rows rows of 96 bytes"
 args=()
 for name in "${names[@]}"; do
@@ -172,9 +177,9 @@ assert all(len(a) == 1 for a in answers.values()), answers
 assert answers["agg_8kib"] == answers["digest_1mib"]
 rates = {}
 def timed(db, sql, args, n):
-    started = time.perf_counter()
+    started = time.thread_time()
     db.execute(sql, args).fetchall()
-    return n / (time.perf_counter() - started)
+    return n / (time.thread_time() - started)
 for r in range(rounds):
     for q, (sql, args, n) in queries.items():
         for name, db in (list(dbs.items()) if r % 2 == 0 else list(dbs.items())[::-1]):
