@@ -144,6 +144,7 @@ usr/$libdir/libcompatcrypt-cxx.so.$major
 usr/$libdir/libcompatcrypt-cxx.so.$version"
 check_package libcompatcrypt-dev libdevel "usr/$includedir/compatcrypt.h
 usr/$includedir/compatcrypt.hpp
+usr/$includedir/compatcrypt_bind.h
 usr/$libdir/libcompatcrypt.so
 usr/$libdir/libcompatcrypt-cxx.so
 usr/$libdir/cmake/compatcrypt/compatcryptConfig.cmake

@@ -37,6 +37,7 @@ $libdir/libcompatcrypt-cxx.so.$major
 $libdir/libcompatcrypt-cxx.so.$version"
 development_files="$includedir/compatcrypt.h
 $includedir/compatcrypt.hpp
+$includedir/compatcrypt_bind.h
 $libdir/libcompatcrypt.so
 $libdir/libcompatcrypt-cxx.so
 $libdir/cmake/compatcrypt/compatcryptConfig.cmake
