@@ -230,6 +230,13 @@ SELECT count(compatcrypt_decode('abc', k))
   FROM (VALUES (1, '\x0123456789abcdeffedcba9876543210'::bytea), (2, '\x0123450089abcdeffedcba9876543210')) AS t(n, k);
 \echo :LAST_ERROR_SQLSTATE
 SELECT length(compatcrypt_encode('abc', '\x0123456789abcdeffedcba9876543210'::bytea)) AS whole_key_works;
+-- The setting holds for a key schedule kept from row to row: here it turns
+-- to error at the third row, after one warning.
+SET compatcrypt.weak_key = warning;
+SELECT n, set_config('compatcrypt.weak_key', CASE WHEN n = 3 THEN 'error' ELSE 'warning' END, false) AS weak_key,
+       length(compatcrypt_encode(convert_to(n::text, 'UTF8'), '\x0123450089abcdeffedcba9876543210'::bytea)) AS bytes
+  FROM generate_series(1, 4) AS n;
+\echo :LAST_ERROR_SQLSTATE
 SET compatcrypt.weak_key = ignore;
 SELECT length(compatcrypt_encode('abc', '\x00112233445566778899aabbccddeeff'::bytea)) AS ignored;
 SET compatcrypt.weak_key = loud;
