@@ -190,10 +190,10 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   endif()
 
   if(TARGET compatcrypt_pg)
-    # libcompatcrypt.so.1 is in none of the system's packages: found in the
-    # build tree by dpkg-shlibdeps, and depended on explicitly.
-    get_target_property(_compatcrypt_c_dir compatcrypt BINARY_DIR)
-    list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${_compatcrypt_c_dir})
+    # Both extensions link libcompatcrypt-cxx.so.1 (the binding surface),
+    # which is in none of the system's packages: found in the build tree by
+    # dpkg-shlibdeps (the private directory above), and depended on
+    # explicitly: libcompatcrypt1 ships it.
     set(CPACK_DEBIAN_POSTGRESQL_PACKAGE_NAME postgresql-${_compatcrypt_pg_major}-compatcrypt)
     set(CPACK_DEBIAN_POSTGRESQL_PACKAGE_SECTION database)
     set(CPACK_DEBIAN_POSTGRESQL_PACKAGE_DEPENDS

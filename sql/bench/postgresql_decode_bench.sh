@@ -8,7 +8,7 @@
 #
 # Usage (as root, from the source tree, after building into build/):
 #   PG_MODULE=build/sql/postgresql/lib/compatcrypt.so PG_EXTENSION_FILES=sql/postgresql \
-#   LIBCOMPATCRYPT=build/src/libcompatcrypt.so.1 sql/bench/postgresql_decode_bench.sh
+#   LIBCOMPATCRYPT_CXX=build/src/cxx/libcompatcrypt-cxx.so.1 sql/bench/postgresql_decode_bench.sh
 here=$(cd "$(dirname "$0")" && pwd)
 rows=${ROWS:-1000000}
 rounds=${ROUNDS:-5}

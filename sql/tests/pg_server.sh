@@ -4,8 +4,13 @@
 # undoes all of it on every way out. Exits 77 with the reason where the
 # machine cannot.
 #
-# In: PG_MODULE, PG_EXTENSION_FILES, LIBCOMPATCRYPT. Out: PSQL (an array:
-# psql connected as the superuser "postgres"), PG_WORK (the directory).
+# In: PG_MODULE, PG_EXTENSION_FILES, LIBCOMPATCRYPT_CXX (the library the
+# module links), LIBCOMPATCRYPT (optional: for a module that links the C
+# library, as a benchmark's baseline may). Out: PSQL (an array: psql
+# connected as the superuser "postgres"), PG_WORK (the directory), PG_BIN,
+# PG_RUN_AS (an array: the command prefix that runs as the server's user),
+# pg_install_file SOURCE DESTINATION (installs a file into the server's
+# directories and takes it away again on the way out).
 set -euo pipefail
 
 skip() {
@@ -52,19 +57,22 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-install_file() { # source, destination
+pg_install_file() { # source, destination
   if [ -e "$2" ] && [ ! -e "$2.compatcrypt-test-saved" ]; then cp -p "$2" "$2.compatcrypt-test-saved"; fi
   installed+=("$2")
   install -m 0644 "$1" "$2"
 }
-install_file "$PG_MODULE" "$pg_lib/compatcrypt.so"
-install_file "$PG_EXTENSION_FILES/compatcrypt.control" "$pg_ext/compatcrypt.control"
-install_file "$PG_EXTENSION_FILES/compatcrypt--1.0.sql" "$pg_ext/compatcrypt--1.0.sql"
+pg_install_file "$PG_MODULE" "$pg_lib/compatcrypt.so"
+pg_install_file "$PG_EXTENSION_FILES/compatcrypt.control" "$pg_ext/compatcrypt.control"
+for script in "$PG_EXTENSION_FILES"/compatcrypt--*.sql; do
+  pg_install_file "$script" "$pg_ext/$(basename "$script")"
+done
 
 # The library the module links, readable by the server's user wherever the
 # build tree is.
 mkdir -p "$PG_WORK/lib"
-cp "$LIBCOMPATCRYPT" "$PG_WORK/lib/libcompatcrypt.so.1"
+cp "$LIBCOMPATCRYPT_CXX" "$PG_WORK/lib/libcompatcrypt-cxx.so.1"
+[ -z "${LIBCOMPATCRYPT:-}" ] || cp "$LIBCOMPATCRYPT" "$PG_WORK/lib/libcompatcrypt.so.1"
 chmod 0755 "$PG_WORK"
 chmod -R a+rX "$PG_WORK/lib"
 [ ${#run_as[@]} -eq 0 ] || chown compatcrypt-test "$PG_WORK"
@@ -76,4 +84,6 @@ LD_LIBRARY_PATH="$PG_WORK/lib" "${run_as[@]}" env LD_LIBRARY_PATH="$PG_WORK/lib"
   -l "$PG_WORK/server.log" -w -t 60 \
   -o "-k $PG_WORK -c listen_addresses= -c fsync=off -c max_worker_processes=8 -c max_parallel_workers=8 ${PG_SERVER_OPTIONS:-}" \
   start >/dev/null || { cat "$PG_WORK/server.log"; exit 1; }
+PG_BIN=$pg_bin
+PG_RUN_AS=("${run_as[@]}")
 PSQL=("${run_as[@]}" "$pg_bin/psql" -X -q -h "$PG_WORK" -U postgres -d postgres -v ON_ERROR_STOP=0)

@@ -2,8 +2,10 @@
  * (around the 8-byte blocks, the digest's 56- and 64-byte limits), keys
  * with zero bytes among them, passwords, and what libcompatcrypt gives for
  * each, as SQL INSERTs in the dialect named by argv[1] ("postgresql" or
- * "sqlite"). */
+ * "sqlite"). "file PATH OFFSET" prints FileDigest's digest of the file in
+ * hex instead. */
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "compatcrypt.h"
@@ -16,9 +18,24 @@ static void Bytes(const unsigned char *b, size_t n) {
   printf(sqlite ? "'" : "'::bytea");
 }
 
+static int FileMode(const char *path, const char *offset) {
+  unsigned char digest[20];
+  int32_t len;
+  int32_t rc = FileDigest((const unsigned char *)path, (int32_t)strtol(offset, NULL, 10), digest, &len,
+                          COMPATCRYPT_MODE);
+  if (rc != COMPATCRYPT_OK) {
+    fprintf(stderr, "sql_oracle: FileDigest gave %d\n", (int)rc);
+    return 1;
+  }
+  for (int i = 0; i < 20; i++) printf("%02x", digest[i]);
+  printf("\n");
+  return 0;
+}
+
 int main(int argc, char **argv) {
+  if (argc == 4 && strcmp(argv[1], "file") == 0) return FileMode(argv[2], argv[3]);
   if (argc != 2 || (strcmp(argv[1], "postgresql") != 0 && strcmp(argv[1], "sqlite") != 0)) {
-    fprintf(stderr, "usage: sql_oracle postgresql|sqlite\n");
+    fprintf(stderr, "usage: sql_oracle postgresql|sqlite|file PATH OFFSET\n");
     return 2;
   }
   sqlite = strcmp(argv[1], "sqlite") == 0;

@@ -7,6 +7,7 @@ import sqlite3
 import sys
 import tempfile
 import subprocess
+import time
 import unittest
 
 EXTENSION = os.environ["SQLITE_EXTENSION"]
@@ -107,6 +108,69 @@ class Extension(unittest.TestCase):
             with self.assertRaisesRegex(sqlite3.OperationalError, "unsafe use of compatcrypt_file_digest"):
                 self.db.execute("SELECT * FROM fv").fetchone()
             # Defensive mode (no setconfig before Python 3.12) is tried in the sqlite3 shell suite.
+
+    def test_fifo_without_writer_is_refused_at_once(self):
+        with tempfile.TemporaryDirectory() as work:
+            fifo = os.path.join(work, "fifo")
+            os.mkfifo(fifo)
+            started = time.monotonic()
+            with self.assertRaises(sqlite3.OperationalError) as caught:
+                self.one("SELECT compatcrypt_file_digest(?, 0)", fifo)
+            elapsed = time.monotonic() - started
+            verdict = "within" if elapsed <= 0.05 else "OVER"
+            print(f"\nFIFO without a writer: refused after {elapsed * 1000:.3f} ms ({verdict} the 50 ms goal)")
+            self.assertEqual(str(caught.exception),
+                             f'compatcrypt_file_digest: could not read the file "{fifo}" from offset 0: Illegal seek')
+            self.assertLess(elapsed, 5)
+
+    def test_file_errors_give_the_reason(self):
+        with tempfile.TemporaryDirectory() as work:
+            for name, reason in [("missing", "No such file or directory"), ("", "Is a directory")]:
+                path = os.path.join(work, name) if name else work
+                with self.subTest(path=path):
+                    with self.assertRaises(sqlite3.OperationalError) as caught:
+                        self.one("SELECT compatcrypt_file_digest(?, 0)", path)
+                    self.assertEqual(str(caught.exception),
+                                     f'compatcrypt_file_digest: could not read the file "{path}" from offset 0: {reason}')
+
+    def test_key_rule_and_weak_key_setting(self):
+        self.assertEqual(self.one("SELECT compatcrypt_key_bytes_in_effect(?)", OLD_KEY), 16)
+        self.assertEqual(self.one("SELECT compatcrypt_key_bytes_in_effect(?)", NEW_KEY), 8)
+        # A cut key works by default, and gives the same bytes as ever.
+        cut = bytes.fromhex("0123450089abcdeffedcba9876543210")
+        shorter = bytes.fromhex("012345008900cd00fe00ba0076003200")
+        self.assertEqual(self.one("SELECT compatcrypt_encode(?, ?)", b"some data", cut),
+                         self.one("SELECT compatcrypt_encode(?, ?)", b"some data", shorter))
+        self.assertEqual(self.one("SELECT compatcrypt_weak_key()"), "warning")
+        self.assertEqual(self.one("SELECT compatcrypt_weak_key('error')"), "error")
+        for sql, args, message in [
+            ("SELECT compatcrypt_encode(?, ?)", (b"x", cut),
+             "compatcrypt_encode: a zero byte cuts the middle key to 1 of 8 bytes; 9 of 16 key bytes are in effect"),
+            ("SELECT compatcrypt_encode_password(?, ?)", (b"x", ""),
+             "compatcrypt_encode_password: the password is empty, and the key of an empty password is public"),
+        ]:
+            with self.subTest(message=message):
+                with self.assertRaises(sqlite3.OperationalError) as caught:
+                    self.one(sql, *args)
+                self.assertEqual(str(caught.exception), message)
+        # A statement whose key is a parameter keeps the key's coder from row
+        # to row; the setting holds for a kept coder too (here it turns to
+        # error at the third row).
+        self.db.execute("CREATE TABLE t (n INTEGER, b BLOB)")
+        self.db.executemany("INSERT INTO t VALUES (?, ?)", [(i, bytes([i]) * 9) for i in range(5)])
+        rows = []
+        with self.assertRaises(sqlite3.OperationalError) as caught:
+            for row in self.db.execute("SELECT compatcrypt_weak_key(CASE WHEN n = 2 THEN 'error' ELSE 'warning' END),"
+                                       " compatcrypt_encode(b, ?) FROM t", (cut,)):
+                rows.append(row)
+        # The module steps one row ahead of the rows it hands out.
+        self.assertIn(len(rows), (1, 2))
+        self.assertIn("a zero byte cuts the middle key", str(caught.exception))
+        self.one("SELECT compatcrypt_weak_key('ignore')")
+        rows = self.db.execute("SELECT compatcrypt_decode(compatcrypt_encode(b, ?1), ?1) FROM t", (cut,)).fetchall()
+        self.assertEqual([r[0] for r in rows], [bytes([i]) * 9 for i in range(5)])
+        # The setting is the connection's own.
+        self.assertEqual(connect().execute("SELECT compatcrypt_weak_key()").fetchone()[0], "warning")
 
     def test_aggregate_over_many_chunkings(self):
         import random

@@ -132,8 +132,8 @@ check_libraries() {
 
 # check_symbols LIBDIR: libcompatcrypt defines the seven C functions and
 # nothing else, libcompatcrypt-cxx only compatcrypt:: names and the binding
-# surface's compatcrypt_bind_ functions, so that a
-# program linking both finds each symbol in exactly one of them.
+# surface's compatcrypt_bind_ functions, so that a program linking both
+# finds each symbol in exactly one of them.
 check_symbols() {
   local others common
   defined() { nm -D --defined-only "$1" | awk '{ print $NF }' | LC_ALL=C sort -u; }

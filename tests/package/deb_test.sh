@@ -162,7 +162,8 @@ usr/$datarootdir/zsh/vendor-completions/_compatcrypt"
 if [ -n "$pg_major" ]; then
   check_package "postgresql-$pg_major-compatcrypt" database "${pg_libdir#/}/compatcrypt.so
 ${pg_sharedir#/}/extension/compatcrypt.control
-${pg_sharedir#/}/extension/compatcrypt--1.0.sql"
+${pg_sharedir#/}/extension/compatcrypt--1.0.sql
+${pg_sharedir#/}/extension/compatcrypt--1.0--1.1.sql"
   check_package sqlite3-compatcrypt database "usr/$libdir/sqlite3/compatcrypt.so"
   expect_depends "postgresql-$pg_major-compatcrypt" \
     "$(field "$out/postgresql-$pg_major-compatcrypt_${deb_version}_$arch.deb" Depends)" \

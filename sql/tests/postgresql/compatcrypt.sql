@@ -14,7 +14,31 @@ SELECT p.oid::regprocedure AS function, p.proisstrict AS strict, p.provolatile A
   JOIN pg_extension e ON e.oid = d.refobjid AND e.extname = 'compatcrypt'
  ORDER BY 1::text;
 
--- Known answers: each function equals the C function it calls.
+-- The extension's versions: 1.1 is the default, and a database that has
+-- 1.0 reaches the same functions by ALTER EXTENSION ... UPDATE.
+SELECT extversion FROM pg_extension WHERE extname = 'compatcrypt';
+SELECT name, version, installed FROM pg_available_extension_versions WHERE name = 'compatcrypt' ORDER BY version;
+SELECT string_agg(p.oid::regprocedure::text, ', ' ORDER BY p.oid::regprocedure::text) AS functions_of_1_1
+  FROM pg_proc p JOIN pg_depend d ON d.objid = p.oid AND d.deptype = 'e'
+  JOIN pg_extension e ON e.oid = d.refobjid AND e.extname = 'compatcrypt' \gset
+CREATE DATABASE upgraded;
+\c upgraded
+CREATE EXTENSION compatcrypt VERSION '1.0';
+SELECT compatcrypt_key_bytes_in_effect('\x0123456789abcdeffedcba9876543210'::bytea);
+\echo :LAST_ERROR_SQLSTATE
+ALTER EXTENSION compatcrypt UPDATE;
+SELECT extversion,
+       (SELECT string_agg(p.oid::regprocedure::text, ', ' ORDER BY p.oid::regprocedure::text)
+          FROM pg_proc p JOIN pg_depend d ON d.objid = p.oid AND d.deptype = 'e' WHERE d.refobjid = e.oid)
+         = :'functions_of_1_1' AS same_functions_as_new,
+       compatcrypt_key_bytes_in_effect('\x0123456789abcdeffedcba9876543210'::bytea) AS bytes_in_effect
+  FROM pg_extension e WHERE extname = 'compatcrypt';
+\c postgres
+
+-- Known answers: each function equals the C function it calls. Some keys
+-- of the table are cut by a zero byte on purpose; their warnings are
+-- tested below.
+SET compatcrypt.weak_key = ignore;
 CREATE TABLE cases (id int PRIMARY KEY, data bytea, key bytea, password text, digest bytea, encoded bytea,
                     decoded bytea, password_key bytea, password_encoded bytea, password_decoded bytea);
 \i :cases
@@ -31,6 +55,7 @@ SELECT count(*) AS cases,
        count(*) FILTER (WHERE compatcrypt_encode(data, compatcrypt_key(convert_to(password, 'UTF8')))
                               IS DISTINCT FROM password_encoded) AS password_key_form_wrong
   FROM cases;
+RESET compatcrypt.weak_key;
 -- compatcrypt_key takes every byte, zero bytes included.
 SELECT compatcrypt_key('\x610062'::bytea) <> compatcrypt_key('\x61'::bytea) AS zero_byte_counts;
 
@@ -54,6 +79,10 @@ SELECT compatcrypt_file_digest(:'work' || '/xxabc.bin', 2147483648);
 SELECT compatcrypt_file_digest(:'work' || '/no such file', 0);
 \echo :LAST_ERROR_SQLSTATE
 SELECT compatcrypt_file_digest(:'work', 0);
+\echo :LAST_ERROR_SQLSTATE
+-- A FIFO without a writer: refused at once (it cannot be read from an
+-- offset), never waited on.
+SELECT compatcrypt_file_digest(:'work' || '/fifo', 0);
 \echo :LAST_ERROR_SQLSTATE
 -- A text value cannot hold a zero byte: a password with one never reaches the function.
 SELECT compatcrypt_encode_password('\x01'::bytea, 'ab' || chr(0) || 'cd');
@@ -138,11 +167,87 @@ RESET parallel_setup_cost;
 RESET parallel_tuple_cost;
 RESET min_parallel_table_scan_size;
 
+-- A cancel in the middle of a value (here the backend cancels itself just
+-- before the call) is an ERROR a block can catch; the same calls give the
+-- right bytes afterwards, from the same statement.
+SET plan_cache_mode = force_generic_plan;
+DO $$
+DECLARE
+  v bytea := convert_to(repeat(repeat('a', 1048576), 3), 'UTF8');
+  k bytea := '\x0123456789abcdeffedcba9876543210';
+  want_d bytea := compatcrypt_digest(v || ''::bytea);
+  want_e bytea := compatcrypt_encode(v || ''::bytea, k);
+  d bytea;
+  e bytea;
+  stopped int := 0;
+  correct int := 0;
+BEGIN
+  FOR i IN 1..3 LOOP
+    BEGIN
+      d := compatcrypt_digest(CASE WHEN i = 1 AND pg_cancel_backend(pg_backend_pid()) THEN v ELSE v END);
+      e := compatcrypt_encode(CASE WHEN i = 2 AND pg_cancel_backend(pg_backend_pid()) THEN v ELSE v END, k);
+      IF d = want_d AND e = want_e THEN correct := correct + 1; END IF;
+    EXCEPTION WHEN query_canceled THEN stopped := stopped + 1;
+    END;
+  END LOOP;
+  RAISE NOTICE 'stopped % times, then correct % time(s)', stopped, correct;
+END $$;
+RESET plan_cache_mode;
+
+-- The key rule: each DES key (the even-numbered bytes, the odd-numbered
+-- ones) ends at its first zero byte.
+SELECT key, compatcrypt_key_bytes_in_effect(key) AS bytes_in_effect
+  FROM (VALUES ('\x0123456789abcdeffedcba9876543210'::bytea), ('\x00000000000000000000000000000000'),
+               ('\x00112233445566778899aabbccddeeff'), ('\x0123450089abcdeffedcba9876543210'),
+               ('\x0123456789abcdeffedcba98765432ff'), ('\x01230067890bcdeffedcba9800543210'),
+               ('\x0123456789abcdeffedcba9876543200')) AS k(key);
+SELECT compatcrypt_key_bytes_in_effect('\x0102'::bytea);
+\echo :LAST_ERROR_SQLSTATE
+SELECT compatcrypt_key_bytes_in_effect(NULL) AS null_key;
+-- A cut key codes as the shorter key it is: the bytes after the zero count as zero.
+SELECT compatcrypt_encode('some data', '\x0123450089abcdeffedcba9876543210'::bytea)
+         = compatcrypt_encode('some data', '\x012345008900cd00fe00ba0076003200'::bytea) AS cut_codes_as_shorter;
+-- Using a cut key warns once per key and call site, not once per row, and
+-- the result is the same as ever; an empty password warns as well.
+SELECT count(DISTINCT compatcrypt_encode(convert_to(i::text, 'UTF8'), '\x00112233445566778899aabbccddeeff'::bytea))
+         AS encoded_rows
+  FROM generate_series(1, 5) AS i;
+SELECT compatcrypt_decode(compatcrypt_encode('abc', k), k) AS round_trip
+  FROM (VALUES ('\x0123450089abcdeffedcba9876543210'::bytea)) AS t(k);
+SELECT compatcrypt_encode_password('abc', '') = compatcrypt_encode('abc', compatcrypt_key('')) AS empty_password;
+SELECT compatcrypt_encode('abc', '\x0123456789abcdeffedcba9876543210'::bytea) IS NOT NULL AS whole_key_is_silent,
+       compatcrypt_encode_password('abc', 'secret') IS NOT NULL AS password_is_silent;
+-- A connection can make them errors, or silence them.
+SET compatcrypt.weak_key = error;
+SELECT compatcrypt_encode('abc', '\x00112233445566778899aabbccddeeff'::bytea);
+\echo :LAST_ERROR_SQLSTATE
+SELECT compatcrypt_decode_password('abc', '');
+\echo :LAST_ERROR_SQLSTATE
+SELECT compatcrypt_key(''::bytea);
+\echo :LAST_ERROR_SQLSTATE
+-- A column of keys: the rows before the cut key's are coded, then it is refused.
+SELECT count(compatcrypt_decode('abc', k))
+  FROM (VALUES (1, '\x0123456789abcdeffedcba9876543210'::bytea), (2, '\x0123450089abcdeffedcba9876543210')) AS t(n, k);
+\echo :LAST_ERROR_SQLSTATE
+SELECT length(compatcrypt_encode('abc', '\x0123456789abcdeffedcba9876543210'::bytea)) AS whole_key_works;
+-- The setting holds for a key schedule kept from row to row: here it turns
+-- to error at the third row, after one warning.
+SET compatcrypt.weak_key = warning;
+SELECT n, set_config('compatcrypt.weak_key', CASE WHEN n = 3 THEN 'error' ELSE 'warning' END, false) AS weak_key,
+       length(compatcrypt_encode(convert_to(n::text, 'UTF8'), '\x0123450089abcdeffedcba9876543210'::bytea)) AS bytes
+  FROM generate_series(1, 4) AS n;
+\echo :LAST_ERROR_SQLSTATE
+SET compatcrypt.weak_key = ignore;
+SELECT length(compatcrypt_encode('abc', '\x00112233445566778899aabbccddeeff'::bytea)) AS ignored;
+SET compatcrypt.weak_key = loud;
+SHOW compatcrypt.weak_key;
+RESET compatcrypt.weak_key;
+
 -- Migration, in one transaction each: a column moved from the old key to a
 -- new one, then out of this format to pgcrypto's OpenPGP encryption. In an
 -- application the keys are parameters ($1, $2), never literals.
 \set old_key '\\x0123456789abcdeffedcba9876543210'
-\set new_key '\\x00112233445566778899aabbccddeeff'
+\set new_key '\\x112233445566778899aabbccddeeff01'
 CREATE TABLE orders (id int PRIMARY KEY, payload bytea);
 INSERT INTO orders
   SELECT i, compatcrypt_encode(convert_to('order ' || i || ': ' || repeat('x', i), 'UTF8'), :'old_key')

@@ -35,6 +35,8 @@ SELECT compatcrypt_file_digest('@work@/xxabc.bin', 2147483648);
 SELECT compatcrypt_file_digest('@work@/xxabc.bin', '2');
 SELECT compatcrypt_file_digest('@work@/no such file', 0);
 SELECT compatcrypt_file_digest('@work@', 0);
+-- A FIFO without a writer: refused at once, never waited on.
+SELECT compatcrypt_file_digest('@work@/fifo', 0);
 -- The file digest, called directly.
 SELECT compatcrypt_file_digest('@work@/xxabc.bin', 2) = compatcrypt_digest('abc') AS from_offset,
        compatcrypt_file_digest('@work@/xxabc.bin', 99) = compatcrypt_digest('') AS past_end;
@@ -65,6 +67,31 @@ SELECT count(*) AS objects, sum(agg IS NOT whole) AS aggregate_wrong, sum(agg IS
                (SELECT sum(length(chunk)) FROM chunks AS k WHERE k.object = o.object) AS bytes
           FROM (SELECT DISTINCT object FROM chunks) AS o);
 SELECT compatcrypt_digest_agg(chunk) IS NULL AS no_rows_null FROM chunks WHERE 0;
+-- The key rule: each DES key (the even-numbered bytes, the odd-numbered
+-- ones) ends at its first zero byte.
+WITH k(key) AS (VALUES (X'0123456789abcdeffedcba9876543210'), (X'00000000000000000000000000000000'),
+                      (X'00112233445566778899aabbccddeeff'), (X'0123450089abcdeffedcba9876543210'),
+                      (X'0123456789abcdeffedcba98765432ff'), (X'01230067890bcdeffedcba9800543210'),
+                      (X'0123456789abcdeffedcba9876543200'))
+SELECT hex(key) AS key, compatcrypt_key_bytes_in_effect(key) AS bytes_in_effect FROM k;
+SELECT compatcrypt_key_bytes_in_effect(X'0102');
+SELECT compatcrypt_key_bytes_in_effect(NULL) AS null_key;
+SELECT compatcrypt_encode('some data', X'0123450089abcdeffedcba9876543210')
+         = compatcrypt_encode('some data', X'012345008900cd00fe00ba0076003200') AS cut_codes_as_shorter;
+-- A cut key or an empty password: a warning to SQLite's log by default (the
+-- shell has no log callback), an error where the connection asks for one.
+SELECT compatcrypt_weak_key() AS weak_key,
+       length(compatcrypt_encode('abc', X'00112233445566778899aabbccddeeff')) AS cut_key_works,
+       compatcrypt_encode_password('abc', '') = compatcrypt_encode('abc', compatcrypt_key('')) AS empty_password_works;
+SELECT compatcrypt_weak_key('error') AS weak_key;
+SELECT compatcrypt_encode('abc', X'00112233445566778899aabbccddeeff');
+SELECT compatcrypt_decode_password('abc', '');
+SELECT compatcrypt_key('');
+SELECT length(compatcrypt_encode('abc', X'0123456789abcdeffedcba9876543210')) AS whole_key_works;
+SELECT compatcrypt_weak_key('ignore') AS weak_key,
+       length(compatcrypt_encode('abc', X'00112233445566778899aabbccddeeff')) AS ignored;
+SELECT compatcrypt_weak_key('loud');
+SELECT compatcrypt_weak_key('warning') AS weak_key;
 -- Migration in one transaction: from the old key to a new one, verified.
 CREATE TABLE orders (id INTEGER PRIMARY KEY, payload BLOB);
 INSERT INTO orders SELECT value, compatcrypt_encode(CAST('order ' || value || ': ' || substr('xxxxx', 1, value) AS BLOB),
