@@ -241,6 +241,67 @@ std::vector<std::string> EngineNames() {
 INSTANTIATE_TEST_SUITE_P(Engines, SerialEngine, testing::ValuesIn(EngineNames()),
                          [](const testing::TestParamInfo<std::string> &info) { return info.param; });
 
+// The default serial engine: the CPU's features gate the engines, and among
+// the round shapes of the top tier a trial decides. Fake timings, so that
+// both outcomes are seen on any machine.
+std::vector<std::string> trialled;
+std::string favoured;
+
+double FakeTrial(const des::SerialDesEngine &engine) {
+  trialled.push_back(engine.name);
+  return engine.name == favoured ? 1.0 : 2.0;
+}
+
+CpuFeatures Vbmi(bool cd) {
+  CpuFeatures cpu;
+  cpu.sse41 = cpu.avx2 = cpu.avx512f = cpu.avx512bw = cpu.avx512vl = true;
+  cpu.avx512cd = cd;
+  cpu.avx512vbmi = cpu.avx512bitalg = true;
+  return cpu;
+}
+
+TEST(SerialDispatch, TheTrialPicksTheFasterShapeOnACpuThatRunsBoth) {
+  const std::vector<std::string> shapes = {"vbmi_planes", "vbmi_broadcast"};
+  for (const std::string &faster : shapes) {
+    favoured = faster;
+    trialled.clear();
+    const des::SerialDesEngine &picked = des::PickSerialEngine(Vbmi(true), FakeTrial);
+    if (trialled.empty() && std::string(picked.name) == "portable")
+      GTEST_SKIP() << "this build holds no VBMI engines (COMPATCRYPT_ENGINE_VBMI off or not x86)";
+    EXPECT_EQ(picked.name, faster);
+    EXPECT_EQ(trialled, shapes) << "each shape timed once, nothing else";
+  }
+}
+
+TEST(SerialDispatch, CpuFeaturesGateTheShapesAndNoTrialRunsWithoutATie) {
+  favoured = "vbmi_broadcast";
+  const struct {
+    const char *cpu;
+    CpuFeatures features;
+  } cases[] = {
+      {"no extensions", CpuFeatures{}},
+      {"VBMI without CD", Vbmi(false)},
+  };
+  for (const auto &c : cases) {
+    trialled.clear();
+    EXPECT_STREQ(des::PickSerialEngine(c.features, FakeTrial).name, "portable") << c.cpu;
+    EXPECT_TRUE(trialled.empty()) << c.cpu;
+  }
+}
+
+// The default is chosen once a process: selecting an engine by name and
+// then the default again comes back to it, with no second trial.
+TEST(SerialDispatch, TheDefaultStaysWhatTheFirstTrialChose) {
+  const des::SerialDesEngine *chosen = &des::ActiveSerialEngine();
+  for (const des::SerialDesEngine *engine : des::AvailableSerialEngines()) {
+    ASSERT_TRUE(des::UseSerialEngine(engine->name));
+    EXPECT_EQ(&des::ActiveSerialEngine(), engine);
+    ASSERT_TRUE(des::UseSerialEngine(""));
+    EXPECT_EQ(&des::ActiveSerialEngine(), chosen) << "after " << engine->name;
+  }
+  EXPECT_FALSE(des::UseSerialEngine("vbmi"));  // no engine of that name
+}
+
 TEST(ReadDesKey, KeyRule) {
   const struct {
     const char *key;
