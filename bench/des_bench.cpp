@@ -219,7 +219,7 @@ void RegisterDesBenchmarks() {
   }
   // Runs of a few blocks: where a bitsliced pass starts to beat the serial
   // engine (the crossover in des_dispatch.cpp).
-  for (const int64_t blocks : {1, 2, 4, 6, 8, 12, 16, 24, 32, 64}) {
+  for (const int64_t blocks : {1, 2, 4, 6, 8, 12, 16, 24, 32, 64, 96, 128, 160, 192, 256}) {
     benchmark::RegisterBenchmark("decode_run/serial", DecodeSerial)->Arg(8 * blocks);
     for (const des::BitsliceDesEngine *engine : des::AvailableBitsliceEngines())
       benchmark::RegisterBenchmark((std::string("decode_run/") + engine->name).c_str(), DecodeOnEngine,

@@ -405,7 +405,7 @@ std::vector<EngineRoute> EngineRoutes() {
     const bool vbmi = name.starts_with("vbmi");
     routes.push_back(
         {"serial:" + name + ":encode", vbmi ? "serial_" + name + ".cpp" : "serial_portable.cpp"});
-    routes.push_back({"serial:" + name + ":decode", vbmi ? "serial_vbmi_pairs.cpp" : "serial_portable.cpp"});
+    routes.push_back({"serial:" + name + ":decode", vbmi ? "serial_vbmi_lanes.cpp" : "serial_portable.cpp"});
   }
   for (const des::BitsliceDesEngine *engine : des::AvailableBitsliceEngines())
     routes.push_back({std::string("bitsliced:") + engine->name, "bitslice_rounds.h"});

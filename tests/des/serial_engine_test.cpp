@@ -175,12 +175,16 @@ TEST_P(SerialEngine, CryptMatchesReference) {
   }
 }
 
-// Every block count from 1 to 40 (the decryption groups blocks, so every
-// remainder is reached), random chain values, keys with and without a
-// zero byte in either half.
+// Every block count from 1 to 40 and a few across several groups (the
+// decryption groups blocks, up to 32 at once, so every remainder is
+// reached), random chain values, keys with and without a zero byte in
+// either half.
 TEST_P(SerialEngine, CbcMatchesReference) {
   std::mt19937_64 rng(403);
-  for (std::size_t blocks = 1; blocks <= 40; ++blocks) {
+  std::vector<std::size_t> counts;
+  for (std::size_t blocks = 1; blocks <= 40; ++blocks) counts.push_back(blocks);
+  for (const std::size_t blocks : {63, 64, 65, 97, 130}) counts.push_back(blocks);
+  for (const std::size_t blocks : counts) {
     for (int round = 0; round < 4; ++round) {
       Bytes key = RandomBytes(rng, 16);
       for (auto &byte : key)
@@ -205,7 +209,7 @@ TEST_P(SerialEngine, CbcMatchesReference) {
 TEST_P(SerialEngine, CbcOverwritingItsInput) {
   std::mt19937_64 rng(404);
   for (std::size_t lag = 0; lag < 8; ++lag) {
-    for (const std::size_t blocks : {1, 2, 3, 4, 5, 9, 17}) {
+    for (const std::size_t blocks : {1, 2, 3, 4, 5, 9, 17, 33, 40}) {
       const Bytes key = RandomBytes(rng, 16);
       const Bytes iv = RandomBytes(rng, 8);
       const Bytes data = RandomBytes(rng, 8 * blocks);

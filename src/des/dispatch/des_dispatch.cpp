@@ -73,15 +73,17 @@ constexpr std::size_t kBitsliceCount = std::size(kBitsliceTable);
 // however few of its lanes carry blocks; the serial engine costs a block's
 // time per block. Measured on an AMD EPYC Zen 5 (2 cores, family 26),
 // DecodeFunction of n blocks, in ns:
-//   n                      1     8    16    24    32    64
-//   serial, vbmi         360   845  1630  2400  3180  6340
-//   serial, portable     640  2340  4380     -  8430 16500
+//   n                      1     8    16    32    64    96   128   160   192
+//   serial, vbmi (both)  370   380   380   420  1000  1500  2000  2500  3000
+//   serial, portable     640  2340  4380  8430 16500
 //   one pass of the bitsliced engine, whatever n:
-//   portable (64 lanes) 3220, AVX2 (256 lanes) 3440, AVX-512 (512 lanes) 2650
-// So a run stays on the serial engine below its crossover, which depends on
-// how fast the serial engine is: 27 blocks for vbmi, 12 for portable
-// (measured on a Zen 4; about 10 here, where it is never the default; 8
-// for rotates, which is slower still), each engine's `bitsliceCrossover`.
+//   portable (64 lanes) 3220, AVX2 (256 lanes) 3500, AVX-512 (512 lanes) 2700
+// Both VBMI shapes decode on the same round (serial_vbmi_lanes.cpp: up to
+// 32 blocks at once, so a few blocks cost little more than one), whose
+// crossover is 176 blocks; each engine carries its own, so that a shape
+// with a decryption of its own would carry its figure. 12 for portable
+// (measured on a Zen 4; about 10 here, where it is never the default; 8 for
+// rotates, which is slower still).
 // Whole passes go to the widest engine, and a rest that fits the next
 // narrower engine's pass goes there when that pass holds at least half as
 // many blocks (AVX2 under AVX-512, not the 64-bit engine under AVX2, whose

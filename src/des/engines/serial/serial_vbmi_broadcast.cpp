@@ -44,7 +44,7 @@
 #include <bit>
 
 #include "des/engines/serial/serial_support.h"
-#include "des/engines/serial/serial_vbmi_pairs.h"
+#include "des/engines/serial/serial_vbmi_lanes.h"
 #include "des/engines/serial/serial_vbmi_schedule.h"
 #include "des/engines/serial_engine.h"
 #include "support/declared_instructions.h"
@@ -338,6 +338,6 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
 }  // namespace
 
 const SerialDesEngine kSerialVbmiBroadcast = {"vbmi_broadcast", serial::VbmiSchedule,        Crypt,
-                                              CbcEncrypt,       serial::VbmiPairsCbcDecrypt, 27};
+                                              CbcEncrypt,       serial::VbmiLanesCbcDecrypt, 176};
 
 }  // namespace compatcrypt::des

@@ -21,7 +21,7 @@
 
 #include <array>
 
-#include "des/engines/serial/serial_vbmi_pairs.h"
+#include "des/engines/serial/serial_vbmi_lanes.h"
 #include "des/engines/serial/serial_vbmi_schedule.h"
 #include "des/engines/serial_engine.h"
 #include "support/declared_instructions.h"
@@ -51,6 +51,35 @@ constexpr PairedPlanes MakePairedPlanes() {
 }
 
 alignas(64) constexpr PairedPlanes kPaired = MakePairedPlanes();
+
+// The four tables in registers, each as two 32-byte halves for VPERMI2B.
+struct Tables {
+  __m256i low[4];   // entries 0-31
+  __m256i high[4];  // entries 32-63
+};
+
+inline Tables LoadTables() {
+  Tables t;
+  for (int p = 0; p < 4; ++p) {
+    t.low[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kLayout.table[p].data()));
+    t.high[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kLayout.table[p].data() + 32));
+  }
+  return t;
+}
+
+// `l` XOR the S-boxes of the index bytes (both lanes). Each permute writes
+// only its boxes' bytes and zeroes the others.
+inline __m128i Lookup(const __m128i l, const __m128i index128, const Tables &t) {
+  // The bytes of boxes 2p + 1 and 2p + 2, in both lanes.
+  constexpr __mmask32 kPairBytes[4] = {0xC0C0, 0x3030, 0x0C0C, 0x0303};
+  // The upper half of the index is left undefined (no instruction to
+  // clear it on the path): its lookups are masked off.
+  const __m256i index = _mm256_castsi128_si256(index128);
+  __m128i pair[4];
+  for (int p = 0; p < 4; ++p)
+    pair[p] = _mm256_castsi256_si128(declared::PermuteBytes(kPairBytes[p], t.low[p], index, t.high[p]));
+  return declared::TernaryLogic<0x96>(declared::TernaryLogic<0x96>(l, pair[0], pair[1]), pair[2], pair[3]);
+}
 
 struct Gathers {
   __m128i gather[3];
@@ -182,6 +211,6 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
 }  // namespace
 
 const SerialDesEngine kSerialVbmiPlanes = {"vbmi_planes", serial::VbmiSchedule,        Crypt,
-                                           CbcEncrypt,    serial::VbmiPairsCbcDecrypt, 27};
+                                           CbcEncrypt,    serial::VbmiLanesCbcDecrypt, 176};
 
 }  // namespace compatcrypt::des

@@ -1,7 +1,7 @@
 // The layout of the VBMI engines whose S-box indices are built plane by
 // plane: the chained engine (serial_vbmi_planes.cpp) and the decryption of
-// independent blocks (serial_vbmi_pairs.cpp). Included by files built for
-// AVX-512 VBMI and BITALG only.
+// independent blocks (serial_vbmi_lanes.cpp), which both VBMI engines use.
+// Included by files built for AVX-512 VBMI and BITALG only.
 //
 // A block is a 64-bit lane. Its halves are kept with P undone (the S
 // domain): byte 7 - b of the lane holds the output nibble of S-box b + 1,
@@ -119,33 +119,11 @@ inline uint64_t Leave(const __m128i r16, const __m128i l16) {
          declared::BitGather(~kLayout.fromR16, _mm512_maskz_broadcastq_epi64(0xFF, l16), control);
 }
 
-// The four tables in registers, each as two 32-byte halves for VPERMI2B.
-struct Tables {
-  __m256i low[4];   // entries 0-31
-  __m256i high[4];  // entries 32-63
-};
-
-inline Tables LoadTables() {
-  Tables t;
-  for (int p = 0; p < 4; ++p) {
-    t.low[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kLayout.table[p].data()));
-    t.high[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(kLayout.table[p].data() + 32));
-  }
-  return t;
-}
-
-// `l` XOR the S-boxes of the index bytes (both lanes). Each permute writes
-// only its boxes' bytes and zeroes the others.
-inline __m128i Lookup(const __m128i l, const __m128i index128, const Tables &t) {
-  // The bytes of boxes 2p + 1 and 2p + 2, in both lanes.
-  constexpr __mmask32 kPairBytes[4] = {0xC0C0, 0x3030, 0x0C0C, 0x0303};
-  // The upper half of the index is left undefined (no instruction to
-  // clear it on the path): its lookups are masked off.
-  const __m256i index = _mm256_castsi128_si256(index128);
-  __m128i pair[4];
-  for (int p = 0; p < 4; ++p)
-    pair[p] = _mm256_castsi256_si128(declared::PermuteBytes(kPairBytes[p], t.low[p], index, t.high[p]));
-  return declared::TernaryLogic<0x96>(declared::TernaryLogic<0x96>(l, pair[0], pair[1]), pair[2], pair[3]);
+// The same from R16 and L16 as words.
+inline uint64_t Leave(const uint64_t r16, const uint64_t l16) {
+  const __m512i control = Load64(kLayout.leave);
+  return declared::BitGather(kLayout.fromR16, _mm512_set1_epi64(static_cast<long long>(r16)), control) |
+         declared::BitGather(~kLayout.fromR16, _mm512_set1_epi64(static_cast<long long>(l16)), control);
 }
 
 }  // namespace compatcrypt::des::serial::planes
