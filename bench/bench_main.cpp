@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bench_common.h"
+#include "des/dispatch/des_dispatch.h"
 #include "digest_core/digest_dispatch.h"
 
 int main(int argc, char **argv) {
@@ -22,6 +23,7 @@ int main(int argc, char **argv) {
   benchmark::AddCustomContext("openssl", OpenSSL_version(OPENSSL_VERSION));
   benchmark::AddCustomContext("digest_engine",
                               std::string(compatcrypt::digest_core::ActiveDigestEngine().name));
+  benchmark::AddCustomContext("des_serial_engine", std::string(compatcrypt::des::ActiveSerialEngine().name));
   cb::RegisterDigestBenchmarks();
   cb::RegisterDesBenchmarks();
   cb::RegisterKeyBenchmarks();

@@ -9,9 +9,11 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "bench_common.h"
 #include "compatcrypt.h"
+#include "des/dispatch/des_dispatch.h"
 
 namespace compatcrypt::bench {
 
@@ -44,6 +46,16 @@ void EncodeKeyOurs(benchmark::State &state) {
     benchmark::ClobberMemory();
   }
   SetBytes(state, kDataSize);
+}
+
+// The same on one serial engine: every round shape the CPU runs.
+void EncodeKeyOnSerialEngine(benchmark::State &state, const char *engine) {
+  if (!des::UseSerialEngine(engine)) {
+    state.SkipWithError("engine not available");
+    return;
+  }
+  EncodeKeyOurs(state);
+  des::UseSerialEngine("");
 }
 
 // The whole of EncodeKey's work by OpenSSL's DES (where no key byte is zero,
@@ -152,6 +164,10 @@ void RegisterKeyBenchmarks() {
       ->Unit(benchmark::kNanosecond);
   benchmark::RegisterBenchmark("encode_key/openssl_des", EncodeKeyOpenSslDes)->Unit(benchmark::kNanosecond);
   benchmark::RegisterBenchmark("encode_key/openssl_evp", EncodeKeyOpenSslEvp)->Unit(benchmark::kNanosecond);
+  for (const des::SerialDesEngine *engine : des::AvailableSerialEngines())
+    benchmark::RegisterBenchmark((std::string("encode_key_serial/") + engine->name).c_str(),
+                                 EncodeKeyOnSerialEngine, engine->name)
+        ->Unit(benchmark::kNanosecond);
 }
 
 bool CheckKeyAgainstOpenSsl() {

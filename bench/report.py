@@ -27,7 +27,15 @@ DEFAULT_BINARY = os.path.join(HERE, "..", "build-bench", "bench", "compatcrypt_b
 
 # Benchmarks of one engine at a time, and the operation whose OpenSSL peer
 # they are compared with (and drawn beside).
-ENGINE_OPS = {"digest_engine": "digest", "decode_engine": "decode"}
+ENGINE_OPS = {
+    "digest_engine": "digest",
+    "decode_engine": "decode",
+    "encode_serial": "encode",
+    "decode_serial": "decode",
+    "encode_key_serial": "encode_key",
+}
+# The peer of an operation where it is not "openssl".
+PEERS = {"encode_key": "openssl_derive"}
 
 
 def load(args):
@@ -128,9 +136,11 @@ def main():
         parts = name.split("/")
         op, impl, size = parts[0], parts[1], (parts[2] if len(parts) > 2 else "")
         if op in ENGINE_OPS:
-            peer_name = ENGINE_OPS[op] + "/openssl" + ("/" + size if size else "")
+            base = ENGINE_OPS[op]
+            peer = PEERS.get(base, "openssl")
+            peer_name = base + "/" + peer + ("/" + size if size else "")
             if peer_name in results:
-                rows.append((ENGINE_OPS[op] + " engine " + impl, size, "openssl", ours, results[peer_name]))
+                rows.append((base + " engine " + impl, size, peer, ours, results[peer_name]))
             continue
         if impl != "ours":
             # Operations timed per engine with no "ours" entry (the serial

@@ -29,7 +29,8 @@ set(_compatcrypt_AVX2_probe "__m256i x = _mm256_setzero_si256(); x = _mm256_add_
 set(_compatcrypt_AVX512_sources digest_core/digest_avx512.cpp des/engines/bitslice/bitslice_avx512.cpp)
 set(_compatcrypt_AVX512_flags "-mavx512f -mavx512bw")
 set(_compatcrypt_AVX512_probe "__m512i x = _mm512_setzero_si512(); x = _mm512_ternarylogic_epi32(x, x, x, 0x96); x = _mm512_shuffle_epi8(x, x); return _mm512_reduce_add_epi32(x);")
-set(_compatcrypt_VBMI_sources des/engines/serial/serial_vbmi.cpp des/engines/serial/serial_vbmi_pairs.cpp)
+set(_compatcrypt_VBMI_sources des/engines/serial/serial_vbmi_schedule.cpp des/engines/serial/serial_vbmi_planes.cpp
+    des/engines/serial/serial_vbmi_broadcast.cpp des/engines/serial/serial_vbmi_lanes.cpp)
 set(_compatcrypt_VBMI_flags "-mavx512f -mavx512bw -mavx512vl -mavx512cd -mavx512vbmi -mavx512bitalg")
 set(_compatcrypt_VBMI_probe "__m256i x = _mm256_setzero_si256(); x = _mm256_permutex2var_epi8(x, x, x); return (int)_mm256_bitshuffle_epi64_mask(x, x);")
 

@@ -52,6 +52,18 @@ inline uint64_t ShiftInTableBit(uint64_t chain, const uint64_t &table, uint64_t 
 #endif
 
 #if defined(__AVX512F__)
+// The same for one vector register: the compiler no longer knows the
+// value, so a constant stays in the register it was loaded into instead of
+// being folded into the instructions that use it.
+inline void Pin(__m512i &x) {
+  x = taint::Declared(
+      [](__m512i v) {
+        __asm__("" : "+v"(v));
+        return v;
+      },
+      x);
+}
+
 // The same over four vector registers at once: no instruction that reads
 // one of them is moved in among the instructions that write them.
 inline void Pin(__m512i (&v)[4]) {
@@ -132,7 +144,7 @@ inline __m512i BroadcastMask(__mmask16 mask) {
 #endif
 
 #if defined(__AVX512VBMI__) && defined(__AVX512VL__)
-// VPERMB and VPERMI2B: bytes of a table held in registers, chosen by the
+// VPERMB and VPERMI2B (256 and 512 bits): bytes of a table held in registers, chosen by the
 // index bytes, with the lanes outside `keep` zeroed. The index selects a
 // register byte, not an address.
 inline __m512i PermuteBytes(__mmask64 keep, __m512i index, __m512i table) {
@@ -143,6 +155,11 @@ inline __m512i PermuteBytes(__mmask64 keep, __m512i index, __m512i table) {
 inline __m256i PermuteBytes(__mmask32 keep, __m256i low, __m256i index, __m256i high) {
   return taint::Declared(
       [](__mmask32 k, __m256i a, __m256i i, __m256i b) { return _mm256_maskz_permutex2var_epi8(k, a, i, b); },
+      keep, low, index, high);
+}
+inline __m512i PermuteBytes(__mmask64 keep, __m512i low, __m512i index, __m512i high) {
+  return taint::Declared(
+      [](__mmask64 k, __m512i a, __m512i i, __m512i b) { return _mm512_maskz_permutex2var_epi8(k, a, i, b); },
       keep, low, index, high);
 }
 #endif

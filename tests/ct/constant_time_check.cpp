@@ -399,10 +399,13 @@ std::vector<EngineRoute> EngineRoutes() {
     routes.push_back({"digest:" + name, lanes ? "digest_lanes.h" : "digest_" + name + ".cpp"});
   }
   for (const des::SerialDesEngine *engine : des::AvailableSerialEngines()) {
+    // The VBMI shapes' files are named after them (serial_vbmi_planes.cpp),
+    // and share the decryption of independent blocks.
     const std::string name = engine->name;
-    const bool vbmi = name == "vbmi";
-    routes.push_back({"serial:" + name + ":encode", vbmi ? "serial_vbmi.cpp" : "serial_portable.cpp"});
-    routes.push_back({"serial:" + name + ":decode", vbmi ? "serial_vbmi_pairs.cpp" : "serial_portable.cpp"});
+    const bool vbmi = name.starts_with("vbmi");
+    routes.push_back(
+        {"serial:" + name + ":encode", vbmi ? "serial_" + name + ".cpp" : "serial_portable.cpp"});
+    routes.push_back({"serial:" + name + ":decode", vbmi ? "serial_vbmi_lanes.cpp" : "serial_portable.cpp"});
   }
   for (const des::BitsliceDesEngine *engine : des::AvailableBitsliceEngines())
     routes.push_back({std::string("bitsliced:") + engine->name, "bitslice_rounds.h"});

@@ -175,12 +175,16 @@ TEST_P(SerialEngine, CryptMatchesReference) {
   }
 }
 
-// Every block count from 1 to 40 (the decryption groups blocks, so every
-// remainder is reached), random chain values, keys with and without a
-// zero byte in either half.
+// Every block count from 1 to 40 and a few across several groups (the
+// decryption groups blocks, up to 32 at once, so every remainder is
+// reached), random chain values, keys with and without a zero byte in
+// either half.
 TEST_P(SerialEngine, CbcMatchesReference) {
   std::mt19937_64 rng(403);
-  for (std::size_t blocks = 1; blocks <= 40; ++blocks) {
+  std::vector<std::size_t> counts;
+  for (std::size_t blocks = 1; blocks <= 40; ++blocks) counts.push_back(blocks);
+  for (const std::size_t blocks : {63, 64, 65, 97, 130}) counts.push_back(blocks);
+  for (const std::size_t blocks : counts) {
     for (int round = 0; round < 4; ++round) {
       Bytes key = RandomBytes(rng, 16);
       for (auto &byte : key)
@@ -205,7 +209,7 @@ TEST_P(SerialEngine, CbcMatchesReference) {
 TEST_P(SerialEngine, CbcOverwritingItsInput) {
   std::mt19937_64 rng(404);
   for (std::size_t lag = 0; lag < 8; ++lag) {
-    for (const std::size_t blocks : {1, 2, 3, 4, 5, 9, 17}) {
+    for (const std::size_t blocks : {1, 2, 3, 4, 5, 9, 17, 33, 40}) {
       const Bytes key = RandomBytes(rng, 16);
       const Bytes iv = RandomBytes(rng, 8);
       const Bytes data = RandomBytes(rng, 8 * blocks);
@@ -240,6 +244,67 @@ std::vector<std::string> EngineNames() {
 
 INSTANTIATE_TEST_SUITE_P(Engines, SerialEngine, testing::ValuesIn(EngineNames()),
                          [](const testing::TestParamInfo<std::string> &info) { return info.param; });
+
+// The default serial engine: the CPU's features gate the engines, and among
+// the round shapes of the top tier a trial decides. Fake timings, so that
+// both outcomes are seen on any machine.
+std::vector<std::string> trialled;
+std::string favoured;
+
+double FakeTrial(const des::SerialDesEngine &engine) {
+  trialled.push_back(engine.name);
+  return engine.name == favoured ? 1.0 : 2.0;
+}
+
+CpuFeatures Vbmi(bool cd) {
+  CpuFeatures cpu;
+  cpu.sse41 = cpu.avx2 = cpu.avx512f = cpu.avx512bw = cpu.avx512vl = true;
+  cpu.avx512cd = cd;
+  cpu.avx512vbmi = cpu.avx512bitalg = true;
+  return cpu;
+}
+
+TEST(SerialDispatch, TheTrialPicksTheFasterShapeOnACpuThatRunsBoth) {
+  const std::vector<std::string> shapes = {"vbmi_planes", "vbmi_broadcast"};
+  for (const std::string &faster : shapes) {
+    favoured = faster;
+    trialled.clear();
+    const des::SerialDesEngine &picked = des::PickSerialEngine(Vbmi(true), FakeTrial);
+    if (trialled.empty() && std::string(picked.name) == "portable")
+      GTEST_SKIP() << "this build holds no VBMI engines (COMPATCRYPT_ENGINE_VBMI off or not x86)";
+    EXPECT_EQ(picked.name, faster);
+    EXPECT_EQ(trialled, shapes) << "each shape timed once, nothing else";
+  }
+}
+
+TEST(SerialDispatch, CpuFeaturesGateTheShapesAndNoTrialRunsWithoutATie) {
+  favoured = "vbmi_broadcast";
+  const struct {
+    const char *cpu;
+    CpuFeatures features;
+  } cases[] = {
+      {"no extensions", CpuFeatures{}},
+      {"VBMI without CD", Vbmi(false)},
+  };
+  for (const auto &c : cases) {
+    trialled.clear();
+    EXPECT_STREQ(des::PickSerialEngine(c.features, FakeTrial).name, "portable") << c.cpu;
+    EXPECT_TRUE(trialled.empty()) << c.cpu;
+  }
+}
+
+// The default is chosen once a process: selecting an engine by name and
+// then the default again comes back to it, with no second trial.
+TEST(SerialDispatch, TheDefaultStaysWhatTheFirstTrialChose) {
+  const des::SerialDesEngine *chosen = &des::ActiveSerialEngine();
+  for (const des::SerialDesEngine *engine : des::AvailableSerialEngines()) {
+    ASSERT_TRUE(des::UseSerialEngine(engine->name));
+    EXPECT_EQ(&des::ActiveSerialEngine(), engine);
+    ASSERT_TRUE(des::UseSerialEngine(""));
+    EXPECT_EQ(&des::ActiveSerialEngine(), chosen) << "after " << engine->name;
+  }
+  EXPECT_FALSE(des::UseSerialEngine("vbmi"));  // no engine of that name
+}
 
 TEST(ReadDesKey, KeyRule) {
   const struct {

@@ -14,19 +14,47 @@ namespace {
 // measured (support/engine_table.h). `rotates` is the portable engine's
 // other form, slower on x86-64: never the default, run by the tests and
 // the constant-time check.
+//
+// The two VBMI round shapes share a tier: machines rank them differently.
+// CBC encryption of 1 MiB, ours / OpenSSL in the same run:
+//   AMD Zen 4 (EPYC, family 25)   vbmi_planes 1.20x, vbmi_broadcast 1.06x
+//   AMD Zen 5 (EPYC, family 26)   vbmi_planes 0.86x, vbmi_broadcast 1.18x
+// (a Zen 4 core runs the 512-bit permutes of vbmi_broadcast in two halves;
+// on Zen 5 its staged order fits the two shared permute pipes). So a trial
+// at first use picks between them. Both need the same features, CD for
+// vbmi_broadcast's mask broadcasts among them (every CPU with VBMI has it).
+// Re-measure with
+//   build/bench/compatcrypt_bench --benchmark_filter='serial_|_serial/'
+#if COMPATCRYPT_ENGINE_VBMI
+bool RunsVbmi(const CpuFeatures &cpu) {
+  return cpu.avx512bw && cpu.avx512vl && cpu.avx512cd && cpu.avx512vbmi && cpu.avx512bitalg;
+}
+#endif
+
 constexpr EngineEntry<SerialDesEngine> kSerialTable[] = {
 #if defined(__x86_64__)
     {&kSerialRotates, RunsEverywhere, 0},
 #endif
     {&kSerialPortable, RunsEverywhere, 1},
 #if COMPATCRYPT_ENGINE_VBMI
-    {&kSerialVbmi,
-     [](const CpuFeatures &cpu) {
-       return cpu.avx512bw && cpu.avx512vl && cpu.avx512cd && cpu.avx512vbmi && cpu.avx512bitalg;
-     },
-     2},
+    {&kSerialVbmiPlanes, RunsVbmi, 2},
+    {&kSerialVbmiBroadcast, RunsVbmi, 2},
 #endif
 };
+
+// The trial between serial engines of a tier: CBC encryption of 8 blocks
+// (about 2 us), the chain of rounds in which the shapes differ.
+double SerialTrial(const SerialDesEngine &engine) {
+  alignas(64) static constexpr uint8_t kBlocks[8 * 8] = {};
+  uint8_t out[sizeof kBlocks];
+  TripleDesSchedule keys;
+  engine.schedule(0x0123456789ABCDEF, keys.outer);
+  engine.schedule(0xFEDCBA9876543210, keys.middle);
+  return LeastTime([&] {
+    uint64_t chain = 0;
+    engine.cbcEncrypt(keys, chain, kBlocks, 8, out);
+  });
+}
 
 constexpr EngineEntry<BitsliceDesEngine> kBitsliceTable[] = {
     {&kBitslicePortable, RunsEverywhere, 0},
@@ -45,15 +73,17 @@ constexpr std::size_t kBitsliceCount = std::size(kBitsliceTable);
 // however few of its lanes carry blocks; the serial engine costs a block's
 // time per block. Measured on an AMD EPYC Zen 5 (2 cores, family 26),
 // DecodeFunction of n blocks, in ns:
-//   n                      1     8    16    24    32    64
-//   serial, vbmi         360   845  1630  2400  3180  6340
-//   serial, portable     640  2340  4380     -  8430 16500
+//   n                      1     8    16    32    64    96   128   160   192
+//   serial, vbmi (both)  370   380   380   420  1000  1500  2000  2500  3000
+//   serial, portable     640  2340  4380  8430 16500
 //   one pass of the bitsliced engine, whatever n:
-//   portable (64 lanes) 3220, AVX2 (256 lanes) 3440, AVX-512 (512 lanes) 2650
-// So a run stays on the serial engine below its crossover, which depends on
-// how fast the serial engine is: 27 blocks for vbmi, 12 for portable
-// (measured on a Zen 4; about 10 here, where it is never the default; 8
-// for rotates, which is slower still), each engine's `bitsliceCrossover`.
+//   portable (64 lanes) 3220, AVX2 (256 lanes) 3500, AVX-512 (512 lanes) 2700
+// Both VBMI shapes decode on the same round (serial_vbmi_lanes.cpp: up to
+// 32 blocks at once, so a few blocks cost little more than one), whose
+// crossover is 176 blocks; each engine carries its own, so that a shape
+// with a decryption of its own would carry its figure. 12 for portable
+// (measured on a Zen 4; about 10 here, where it is never the default; 8 for
+// rotates, which is slower still).
 // Whole passes go to the widest engine, and a rest that fits the next
 // narrower engine's pass goes there when that pass holds at least half as
 // many blocks (AVX2 under AVX-512, not the 64-bit engine under AVX2, whose
@@ -96,7 +126,7 @@ const Routes &AllRoutes() {
       r.route[s * kModes + kSerialOnly] = {serial[s], widest, nullptr, SIZE_MAX};
       r.route[s * kModes + kBest] = {serial[s], widest, rest, serial[s]->bitsliceCrossover};
     }
-    r.best = &r.route[r.serial.IndexOf(r.serial.Best()) * kModes + kBest];
+    r.best = &r.route[r.serial.IndexOf(r.serial.Best(SerialTrial)) * kModes + kBest];
     return r;
   }();
   return routes;
@@ -133,9 +163,13 @@ const BitsliceDesEngine &BitsliceEngineFor(std::size_t blocks) {
 
 std::size_t BitsliceCrossover() { return CurrentRoute().crossover; }
 
+const SerialDesEngine &PickSerialEngine(const CpuFeatures &cpu, double (*trial)(const SerialDesEngine &)) {
+  return *EngineList<SerialDesEngine, kSerialCount>(kSerialTable, cpu).Best(trial);
+}
+
 bool UseSerialEngine(std::string_view name) {
   const Routes &routes = AllRoutes();
-  const std::size_t serial = name.empty() ? routes.serial.IndexOf(routes.serial.Best())
+  const std::size_t serial = name.empty() ? static_cast<std::size_t>(routes.best - routes.route) / kModes
                                           : routes.serial.IndexOf(routes.serial.Find(name));
   if (serial == kSerialCount) return false;
   Select(serial, CurrentPlace() % kModes);

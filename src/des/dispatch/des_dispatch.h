@@ -9,6 +9,7 @@
 
 #include "des/engines/bitslice_engine.h"
 #include "des/engines/serial_engine.h"
+#include "support/cpu_features.h"
 
 namespace compatcrypt::des {
 
@@ -28,6 +29,12 @@ const BitsliceDesEngine &BitsliceEngineFor(std::size_t blocks);
 
 // Independent blocks below this count go to the serial engine.
 std::size_t BitsliceCrossover();
+
+// The default serial engine for `cpu`: of the engines of the highest tier
+// it runs, the one `trial` (the time of a fixed piece of work) finds
+// fastest. The dispatch passes a short measurement, made once a process;
+// tests pass fake timings.
+const SerialDesEngine &PickSerialEngine(const CpuFeatures &cpu, double (*trial)(const SerialDesEngine &));
 
 // Tests and benchmarks: selects engines by name, or with an empty name goes
 // back to the default. A bitsliced engine selected by name takes every run

@@ -43,8 +43,13 @@ extern const SerialDesEngine kSerialRotates;
 #endif
 #if COMPATCRYPT_ENGINE_VBMI
 // AVX-512 VBMI and BITALG: byte permutes for the S-boxes, bit gathers for
-// the expansion and the key schedule.
-extern const SerialDesEngine kSerialVbmi;
+// the expansion and the key schedule; two shapes of the round, each the
+// faster on some machines. `vbmi_planes` gathers the index bytes plane by
+// plane and looks up in 256-bit halves; `vbmi_broadcast` keeps the key off
+// the chain, gathers a box pair's index by one mask broadcast (AVX-512 CD)
+// and looks up in one 512-bit register.
+extern const SerialDesEngine kSerialVbmiPlanes;
+extern const SerialDesEngine kSerialVbmiBroadcast;
 #endif
 
 }  // namespace compatcrypt::des

@@ -1,6 +1,8 @@
-// The serial engine on AVX-512 VBMI and BITALG, built for the latency of
-// one chain of rounds: CBC encryption and the single-DES steps, where each
-// round waits for the last.
+// The serial engine on AVX-512 VBMI and BITALG whose S-box indices come by
+// mask broadcast ("vbmi_broadcast"), built for the latency of one chain of
+// rounds: CBC encryption and the single-DES steps, where each round waits
+// for the last. Beside it, serial_vbmi_planes.cpp builds the indices plane
+// by plane; which is faster depends on the machine (see the dispatch).
 //
 // State. The two halves are kept with P undone (the S domain: each bit
 // where the S-box output bit it comes from lies), in one 128-bit register
@@ -42,7 +44,8 @@
 #include <bit>
 
 #include "des/engines/serial/serial_support.h"
-#include "des/engines/serial/serial_vbmi_pairs.h"
+#include "des/engines/serial/serial_vbmi_lanes.h"
+#include "des/engines/serial/serial_vbmi_schedule.h"
 #include "des/engines/serial_engine.h"
 #include "support/declared_instructions.h"
 #include "support/secure_wipe.h"
@@ -92,9 +95,6 @@ struct Constants {
   // Back from R16 in bytes 0, 1, 4, 5 and L16 in bytes 2, 3, 6, 7 to a
   // block word, IP^-1 included.
   std::array<uint8_t, 64> leave;
-  // The key schedule: subkey r's word, bit by bit, from the key word.
-  std::array<std::array<uint8_t, 64>, 16> schedule;
-  uint64_t scheduled;  // the six low bits of every byte
 };
 
 constexpr Constants MakeConstants() {
@@ -129,21 +129,6 @@ constexpr Constants MakeConstants() {
     const int m = kFinalPermutation[n - 1];
     c.leave[64 - n] = static_cast<uint8_t>(m <= 32 ? SourceOfF(m) : SourceOfF(m - 32) + kLaneShift);
   }
-  // Key bit k (1-based) of the key word is bit 64 - k. Subkey bit n + 1
-  // (0-based n) goes to bit 56 - 8 * (n / 6) + 5 - n % 6 of its word.
-  for (int r = 0; r < 16; ++r) {
-    // Where each C and D bit is after the rotations, as PC1 positions.
-    int rotated = 0;
-    for (int k = 0; k <= r; ++k) rotated += kKeyShifts[k];
-    for (int n = 0; n < 48; ++n) {
-      const int cd = kPermutedChoice2[n] - 1;  // 0-27 in C, 28-55 in D
-      const int half = cd / 28;
-      const int from = 28 * half + (cd % 28 + rotated) % 28;
-      const int keyBit = kPermutedChoice1[from];
-      c.schedule[r][56 - 8 * (n / 6) + 5 - n % 6] = static_cast<uint8_t>(64 - keyBit);
-    }
-  }
-  for (int b = 0; b < 8; ++b) c.scheduled |= uint64_t{0x3F} << (8 * b);
   return c;
 }
 
@@ -245,12 +230,6 @@ inline uint64_t Leave(const __m128i r16, const __m128i l16) {
 // ^ prev ^ key[g - 1] ^ key[g], and the state becomes (X, cur ^ key[g] ^
 // key[g + 1]): the next round's input is then ready before X, and the two
 // rounds overlap.
-
-void Schedule(uint64_t key, DesSchedule &schedule) {
-  const __m512i w = _mm512_set1_epi64(static_cast<long long>(key));
-  for (int r = 0; r < 16; ++r)
-    schedule.round[r] = declared::BitGather(kConst.scheduled, w, Load64(kConst.schedule[r]));
-}
 
 // One DES operation, key[-1] taken as zero, entering and leaving included.
 // The subkeys are spread as the rounds go and stay in registers. Branch-
@@ -358,6 +337,7 @@ void CbcEncrypt(const TripleDesSchedule &schedule, uint64_t &chain, const uint8_
 
 }  // namespace
 
-const SerialDesEngine kSerialVbmi = {"vbmi", Schedule, Crypt, CbcEncrypt, serial::VbmiPairsCbcDecrypt, 27};
+const SerialDesEngine kSerialVbmiBroadcast = {"vbmi_broadcast", serial::VbmiSchedule,        Crypt,
+                                              CbcEncrypt,       serial::VbmiLanesCbcDecrypt, 176};
 
 }  // namespace compatcrypt::des
