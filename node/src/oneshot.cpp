@@ -64,6 +64,22 @@ napi_value Digest(napi_env env, napi_callback_info info) {
   return nullptr;
 }
 
+// The output of a coding as long as `in`: the caller's `out` (checked by
+// ReadOut), or a new Buffer when `out` is undefined. False after throwing.
+bool OutputFor(napi_env env, napi_value out, const Bytes &in, napi_value *result, uint8_t **target) {
+  napi_valuetype outType;
+  if (napi_typeof(env, out, &outType) != napi_ok) {
+    ThrowStatus(env, napi_generic_failure);
+    return false;
+  }
+  if (outType == napi_undefined) return NewBuffer(env, in.size, result, target);
+  Bytes given;
+  if (!ReadOut(env, out, in, &given)) return false;
+  *result = out;
+  *target = given.data;
+  return true;
+}
+
 // code(direction, data, key, out?) -> Buffer (or out)
 napi_value Code(napi_env env, napi_callback_info info) {
   Args<4> args;
@@ -74,18 +90,9 @@ napi_value Code(napi_env env, napi_callback_info info) {
   if (!ReadBytes(env, args[1], "data", &in)) return nullptr;
   KeyBox *key = ReadKey(env, args[2], Verb(direction));
   if (key == nullptr) return nullptr;
-  napi_valuetype outType;
-  CC_CALL(env, napi_typeof(env, args[3], &outType));
   napi_value result;
   uint8_t *target;
-  if (outType == napi_undefined) {
-    if (!NewBuffer(env, in.size, &result, &target)) return nullptr;
-  } else {
-    Bytes out;
-    if (!ReadOut(env, args[3], in, &out)) return nullptr;
-    result = args[3];
-    target = out.data;
-  }
+  if (!OutputFor(env, args[3], in, &result, &target)) return nullptr;
   FrameCoder coder(direction, key->bytes, sizeof key->bytes);
   int code = coder.result();
   if (code == COMPATCRYPT_BIND_OK) code = CodeMessage(coder.get(), in.data, in.size, target);
@@ -137,18 +144,9 @@ napi_value BatchFlat(napi_env env, napi_callback_info info) {
   if (!ReadOffsets(env, args[2], in.size, &offsets)) return nullptr;
   KeyBox *key = ReadKey(env, args[3], Verb(direction));
   if (key == nullptr) return nullptr;
-  napi_valuetype outType;
-  CC_CALL(env, napi_typeof(env, args[4], &outType));
   napi_value result;
   uint8_t *target;
-  if (outType == napi_undefined) {
-    if (!NewBuffer(env, in.size, &result, &target)) return nullptr;
-  } else {
-    Bytes out;
-    if (!ReadOut(env, args[4], in, &out)) return nullptr;
-    result = args[4];
-    target = out.data;
-  }
+  if (!OutputFor(env, args[4], in, &result, &target)) return nullptr;
   const std::size_t first = offsets.front(), end = offsets.back();
   if (target != in.data && in.size > 0) {
     std::memcpy(target, in.data, first);
