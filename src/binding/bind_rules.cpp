@@ -59,16 +59,15 @@ int compatcrypt_bind_key_from_password(const void *password, size_t size,
   if ((password == nullptr && size > 0) || key == nullptr) return COMPATCRYPT_BIND_E_ARGUMENT;
   return RunAndBurn([&] {
     keys::DerivePasswordKey({static_cast<const uint8_t *>(password), size},
-                            std::span<uint8_t, keys::kPasswordKeyBytes>(key, keys::kPasswordKeyBytes));
+                            std::span<uint8_t, des::kCipherKeyBytes>(key, des::kCipherKeyBytes));
     return COMPATCRYPT_BIND_OK;
   });
 }
 
 int compatcrypt_bind_key_from_hex(const char *hex, size_t size, uint8_t key[COMPATCRYPT_BIND_KEY_BYTES]) {
   if ((hex == nullptr && size > 0) || key == nullptr) return COMPATCRYPT_BIND_E_ARGUMENT;
-  const bool parsed =
-      keys::ParseHexKey(std::string_view(hex == nullptr ? "" : hex, size),
-                        std::span<uint8_t, keys::kPasswordKeyBytes>(key, keys::kPasswordKeyBytes));
+  const bool parsed = keys::ParseHexKey(std::string_view(hex == nullptr ? "" : hex, size),
+                                        std::span<uint8_t, des::kCipherKeyBytes>(key, des::kCipherKeyBytes));
   return parsed ? COMPATCRYPT_BIND_OK : COMPATCRYPT_BIND_E_KEY_HEX;
 }
 

@@ -20,7 +20,7 @@ extern "C" int32_t COMPATCRYPT_CALL KeyGenerating(const unsigned char *password,
   if (out == nullptr || outLen == nullptr) return frame::kError;
   return frame::Run(frame::kError, [&] {
     keys::DerivePasswordKey({password, length},
-                            std::span<uint8_t, keys::kPasswordKeyBytes>(out, keys::kPasswordKeyBytes));
+                            std::span<uint8_t, des::kCipherKeyBytes>(out, des::kCipherKeyBytes));
     *outLen = COMPATCRYPT_KEY_BYTES;
     return frame::kOk;
   });
@@ -37,7 +37,7 @@ int32_t CodeUnderPassword(const unsigned char *password, const unsigned char *da
   if (dataLen <= 0) return frame::kOk;
   if (data == nullptr || out == nullptr) return frame::kFailed;
   return frame::Run(frame::kFailed, [&] {
-    uint8_t key[keys::kPasswordKeyBytes];
+    uint8_t key[des::kCipherKeyBytes];
     keys::DerivePasswordKey({password, taint::PasswordLength(password)}, key);
     Stream stream(key);
     SecureWipe(key);

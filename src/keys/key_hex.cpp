@@ -16,7 +16,7 @@ int HexValue(char c) {
 
 }  // namespace
 
-bool ParseHexKey(std::string_view hex, std::span<uint8_t, kPasswordKeyBytes> key, std::size_t *bad) {
+bool ParseHexKey(std::string_view hex, std::span<uint8_t, des::kCipherKeyBytes> key, std::size_t *bad) {
   SecureWipe(key.data(), key.size());
   if (hex.size() != kHexKeyChars) {
     if (bad != nullptr) *bad = hex.size();

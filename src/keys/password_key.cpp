@@ -24,7 +24,7 @@ void FoldSeed(std::span<const uint8_t> password, uint8_t seed[8]) {
 
 }  // namespace
 
-void DerivePasswordKey(std::span<const uint8_t> password, std::span<uint8_t, kPasswordKeyBytes> key) {
+void DerivePasswordKey(std::span<const uint8_t> password, std::span<uint8_t, des::kCipherKeyBytes> key) {
   uint8_t seed[8];
   uint8_t first[8];
   uint8_t second[8];

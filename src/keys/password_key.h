@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <span>
 
+#include "des/format/codec_stream.h"
+
 namespace compatcrypt::keys {
 
-inline constexpr std::size_t kPasswordKeyBytes = 16;
-
 // Every byte value counts, zero bytes included.
-void DerivePasswordKey(std::span<const uint8_t> password, std::span<uint8_t, kPasswordKeyBytes> key);
+void DerivePasswordKey(std::span<const uint8_t> password, std::span<uint8_t, des::kCipherKeyBytes> key);
 
 }  // namespace compatcrypt::keys

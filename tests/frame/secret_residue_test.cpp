@@ -380,7 +380,7 @@ TEST_F(SecretResidue, ExportsLeaveNoSecretOnTheStack) {
 // A frame that derives the key into a buffer of its own and leaves it there,
 // as an export would that forgot both its wipe and its burn.
 [[gnu::noinline]] uint8_t DeriveAndLeave(const std::string &password) {
-  uint8_t key[keys::kPasswordKeyBytes];
+  uint8_t key[des::kCipherKeyBytes];
   keys::DerivePasswordKey({reinterpret_cast<const uint8_t *>(password.data()), password.size()}, key);
   return key[0];
 }

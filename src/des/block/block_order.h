@@ -8,10 +8,13 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 namespace compatcrypt::des {
+
+inline constexpr std::size_t kBlockBytes = 8;
 
 // One load and a byte swap (GCC does not merge the byte-by-byte form),
 // which matters where the block starts a chain of dependent work.

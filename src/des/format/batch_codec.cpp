@@ -1,20 +1,19 @@
 #include "des/format/batch_codec.h"
 
+#include "des/block/block_order.h"
 #include "des/format/tail_rule.h"
 
 namespace compatcrypt::des {
 
 namespace {
 
-constexpr std::size_t kBlock = 8;
-
 // The tail of every buffer; its first cipher block lies in the output when
 // encoding, in the input when decoding.
 void CodeTails(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers, bool cipherInOutput) {
   TailCoder tail(keys);
   for (const BatchBuffer &b : buffers) {
-    const std::size_t whole = b.size / kBlock * kBlock;
-    const uint8_t *firstCipher = b.size < kBlock ? nullptr : cipherInOutput ? b.out : b.in;
+    const std::size_t whole = b.size / kBlockBytes * kBlockBytes;
+    const uint8_t *firstCipher = b.size < kBlockBytes ? nullptr : cipherInOutput ? b.out : b.in;
     tail.Code(b.in + whole, b.size - whole, firstCipher, b.out + whole);
   }
 }

@@ -2,17 +2,14 @@
 
 #include <cstring>
 
+#include "des/block/block_order.h"
 #include "des/format/tail_rule.h"
 #include "des/modes/triple_des.h"
 #include "support/secure_wipe.h"
 
 namespace compatcrypt::des {
 
-namespace {
-
-constexpr std::size_t kBlock = 8;
-
-}  // namespace
+namespace {}  // namespace
 
 template <typename Cbc>
 CodecStream<Cbc>::CodecStream(std::span<const uint8_t, kCipherKeyBytes> key) {
@@ -40,42 +37,42 @@ std::size_t CodecStream<Cbc>::Update(std::span<const uint8_t> in, uint8_t *out) 
   std::size_t n = in.size();
   std::size_t written = 0;
   if (held_ != 0) {
-    if (held_ + n < kBlock) {
+    if (held_ + n < kBlockBytes) {
       std::memcpy(heldBytes_ + held_, p, n);
       held_ += static_cast<uint32_t>(n);
       return 0;
     }
     // The first block joins the held bytes and the head of `in`; it is
     // assembled aside, so `out` may trail `in` by the held bytes.
-    const std::size_t take = kBlock - held_;
-    uint8_t block[kBlock];
+    const std::size_t take = kBlockBytes - held_;
+    uint8_t block[kBlockBytes];
     std::memcpy(block, heldBytes_, held_);
     std::memcpy(block + held_, p, take);
-    if (!haveFirst_ && !Cbc::kCipherInOutput) std::memcpy(firstCipher_, block, kBlock);
+    if (!haveFirst_ && !Cbc::kCipherInOutput) std::memcpy(firstCipher_, block, kBlockBytes);
     Cbc::Blocks(keys_, chain_, block, 1, block);
-    if (!haveFirst_ && Cbc::kCipherInOutput) std::memcpy(firstCipher_, block, kBlock);
+    if (!haveFirst_ && Cbc::kCipherInOutput) std::memcpy(firstCipher_, block, kBlockBytes);
     haveFirst_ = true;
-    std::memcpy(out, block, kBlock);
+    std::memcpy(out, block, kBlockBytes);
     SecureWipe(block);
     SecureWipe(heldBytes_);
     held_ = 0;
     p += take;
     n -= take;
-    out += kBlock;
-    written = kBlock;
+    out += kBlockBytes;
+    written = kBlockBytes;
   }
-  const std::size_t blocks = n / kBlock;
+  const std::size_t blocks = n / kBlockBytes;
   if (blocks != 0) {
     // The tail is keyed by the first cipher block, which decoding in place
     // overwrites: it is kept before the first block is written.
-    if (!haveFirst_ && !Cbc::kCipherInOutput) std::memcpy(firstCipher_, p, kBlock);
+    if (!haveFirst_ && !Cbc::kCipherInOutput) std::memcpy(firstCipher_, p, kBlockBytes);
     Cbc::Blocks(keys_, chain_, p, blocks, out);
-    if (!haveFirst_ && Cbc::kCipherInOutput) std::memcpy(firstCipher_, out, kBlock);
+    if (!haveFirst_ && Cbc::kCipherInOutput) std::memcpy(firstCipher_, out, kBlockBytes);
     haveFirst_ = true;
-    written += blocks * kBlock;
+    written += blocks * kBlockBytes;
   }
-  held_ = static_cast<uint32_t>(n % kBlock);
-  if (held_ != 0) std::memcpy(heldBytes_, p + blocks * kBlock, held_);
+  held_ = static_cast<uint32_t>(n % kBlockBytes);
+  if (held_ != 0) std::memcpy(heldBytes_, p + blocks * kBlockBytes, held_);
   return written;
 }
 

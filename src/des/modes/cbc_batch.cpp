@@ -12,8 +12,6 @@ namespace compatcrypt::des {
 
 namespace {
 
-constexpr std::size_t kBlock = 8;
-
 // The frames of EncodeWholeBlocks and DecodeWholeBlocks: key masks, a
 // pass, and a chain or cipher block and a place or run per lane (18.3 and
 // 26.2 KiB measured with -fstack-usage), rounded up.
@@ -39,7 +37,7 @@ struct EncodeGroup {
     group.count = 0;
     const BitsliceDesEngine &engine = BitsliceEngineFor(buffers.size() - next);
     for (; group.count < engine.lanes && next < buffers.size(); ++next)
-      if (buffers[next].size >= kBlock) {
+      if (buffers[next].size >= kBlockBytes) {
         group.chain[group.count] = 0;
         group.member[group.count++] = &buffers[next];
       }
@@ -48,14 +46,15 @@ struct EncodeGroup {
     // the crossover are left, their chains finish on the serial engine.
     for (std::size_t j = 0;; ++j) {
       std::size_t active = 0;
-      for (std::size_t g = 0; g < group.count; ++g) active += group.member[g]->size / kBlock > j;
+      for (std::size_t g = 0; g < group.count; ++g) active += group.member[g]->size / kBlockBytes > j;
       if (active == 0) break;
       if (active < crossover) {
         for (std::size_t g = 0; g < group.count; ++g) {
           const BatchBuffer &b = *group.member[g];
-          const std::size_t blocks = b.size / kBlock;
+          const std::size_t blocks = b.size / kBlockBytes;
           if (blocks <= j) continue;
-          serial.cbcEncrypt(keys, group.chain[g], b.in + kBlock * j, blocks - j, b.out + kBlock * j);
+          serial.cbcEncrypt(keys, group.chain[g], b.in + kBlockBytes * j, blocks - j,
+                            b.out + kBlockBytes * j);
         }
         break;
       }
@@ -63,13 +62,13 @@ struct EncodeGroup {
       prepared = true;
       for (std::size_t g = 0; g < group.count; ++g) {
         const BatchBuffer &b = *group.member[g];
-        if (b.size / kBlock > j) pass[g] = LoadRaw(b.in + kBlock * j) ^ group.chain[g];
+        if (b.size / kBlockBytes > j) pass[g] = LoadRaw(b.in + kBlockBytes * j) ^ group.chain[g];
       }
       engine.encrypt(masks, reinterpret_cast<const unsigned char *>(pass), pass);
       for (std::size_t g = 0; g < group.count; ++g) {
         const BatchBuffer &b = *group.member[g];
-        if (b.size / kBlock <= j) continue;
-        StoreRaw(pass[g], b.out + kBlock * j);
+        if (b.size / kBlockBytes <= j) continue;
+        StoreRaw(pass[g], b.out + kBlockBytes * j);
         group.chain[g] = pass[g];
       }
     }
@@ -88,7 +87,7 @@ struct EncodeGroup {
   const SerialDesEngine &serial = ActiveSerialEngine();
   const std::size_t crossover = BitsliceCrossover();
   std::size_t remaining = 0;
-  for (const BatchBuffer &buffer : buffers) remaining += buffer.size / kBlock;
+  for (const BatchBuffer &buffer : buffers) remaining += buffer.size / kBlockBytes;
   BitsliceKeys masks;
   PrepareBitsliceKeys(keys, masks);
   alignas(64) uint64_t pass[kMaxBitsliceLanes] = {};
@@ -106,16 +105,16 @@ struct EncodeGroup {
     const BitsliceDesEngine &engine = BitsliceEngineFor(remaining);
     std::size_t n = 0, runCount = 0;
     while (n < engine.lanes && b < buffers.size()) {
-      const std::size_t blocks = buffers[b].size / kBlock;
+      const std::size_t blocks = buffers[b].size / kBlockBytes;
       if (j >= blocks) {
         ++b;
         j = 0;
         continue;
       }
       const std::size_t count = std::min(blocks - j, engine.lanes - n);
-      const uint8_t *in = buffers[b].in + kBlock * j;
+      const uint8_t *in = buffers[b].in + kBlockBytes * j;
       // Into the pass and, kept for the XOR after decryption, beside it.
-      for (std::size_t k = 0; k < count; ++k) pass[n + k] = cipher[n + k] = LoadRaw(in + kBlock * k);
+      for (std::size_t k = 0; k < count; ++k) pass[n + k] = cipher[n + k] = LoadRaw(in + kBlockBytes * k);
       runs[runCount++] = {&buffers[b], j, static_cast<uint32_t>(count), static_cast<uint32_t>(n)};
       n += count;
       j += count;
@@ -131,17 +130,17 @@ struct EncodeGroup {
       for (std::size_t r = 0; r < runCount; ++r) {
         const Run &run = runs[r];
         uint64_t chain = before(run);
-        const std::size_t at = kBlock * run.first;
+        const std::size_t at = kBlockBytes * run.first;
         serial.cbcDecrypt(keys, chain, run.buffer->in + at, run.count, run.buffer->out + at);
       }
     } else {
       engine.decrypt(masks, reinterpret_cast<const unsigned char *>(pass), pass);
       for (std::size_t r = 0; r < runCount; ++r) {
         const Run &run = runs[r];
-        uint8_t *out = run.buffer->out + kBlock * run.first;
+        uint8_t *out = run.buffer->out + kBlockBytes * run.first;
         StoreRaw(pass[run.lane] ^ before(run), out);
         for (std::size_t k = 1; k < run.count; ++k)
-          StoreRaw(pass[run.lane + k] ^ cipher[run.lane + k - 1], out + kBlock * k);
+          StoreRaw(pass[run.lane + k] ^ cipher[run.lane + k - 1], out + kBlockBytes * k);
       }
     }
     carry = cipher[n - 1];

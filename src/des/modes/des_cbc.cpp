@@ -12,7 +12,6 @@ namespace compatcrypt::des {
 
 namespace {
 
-constexpr std::size_t kBlock = 8;
 constexpr std::size_t kLine = 8;  // blocks in a 64-byte cache line
 
 // DecryptPasses' own frame: key masks and a pass of blocks (10.1 KiB
@@ -35,7 +34,7 @@ constexpr std::size_t kPassesFrameBytes = 12 * 1024;
     // pass first, as the engine reads all its lanes.
     const unsigned char *source = in;
     if (n < engine.lanes) {
-      std::memcpy(pass, in, n * kBlock);
+      std::memcpy(pass, in, n * kBlockBytes);
       source = reinterpret_cast<const unsigned char *>(pass);
     }
     engine.decrypt(masks, source, pass);
@@ -47,18 +46,19 @@ constexpr std::size_t kPassesFrameBytes = 12 * 1024;
     std::size_t i = 0;
     for (; i + kLine <= n; i += kLine) {
       uint64_t cipher[kLine];
-      for (std::size_t j = 0; j < kLine; ++j) cipher[j] = LoadRaw(in + kBlock * (i + j));
-      StoreRaw(pass[i] ^ previous, out + kBlock * i);
-      for (std::size_t j = 1; j < kLine; ++j) StoreRaw(pass[i + j] ^ cipher[j - 1], out + kBlock * (i + j));
+      for (std::size_t j = 0; j < kLine; ++j) cipher[j] = LoadRaw(in + kBlockBytes * (i + j));
+      StoreRaw(pass[i] ^ previous, out + kBlockBytes * i);
+      for (std::size_t j = 1; j < kLine; ++j)
+        StoreRaw(pass[i + j] ^ cipher[j - 1], out + kBlockBytes * (i + j));
       previous = cipher[kLine - 1];
     }
     for (; i < n; ++i) {
-      const uint64_t cipher = LoadRaw(in + kBlock * i);
-      StoreRaw(pass[i] ^ previous, out + kBlock * i);
+      const uint64_t cipher = LoadRaw(in + kBlockBytes * i);
+      StoreRaw(pass[i] ^ previous, out + kBlockBytes * i);
       previous = cipher;
     }
-    in += n * kBlock;
-    out += n * kBlock;
+    in += n * kBlockBytes;
+    out += n * kBlockBytes;
     blocks -= n;
   }
   chain = previous;
