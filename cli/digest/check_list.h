@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "commands/commands.h"
+#include "digest/digest_options.h"
 #include "digest/digest_pipeline.h"
 
 namespace compatcrypt::cli {
