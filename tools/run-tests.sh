@@ -24,18 +24,16 @@ if "$probe" i386 >/dev/null; then
 fi
 tools/install-deps.sh "${windows_packages[@]}"
 
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
 skipped=()
 
 # ctest in a build tree; its skipped tests and their reasons go into the
 # last line.
 run_suite() {
-  ctest --test-dir "$1" --output-on-failure -j "$(nproc)" | tee "$log"
-  local reason
+  local junit=$PWD/$1/Testing/run-tests.junit.xml reason
+  ctest --test-dir "$1" --output-on-failure -j "$(nproc)" --output-junit "$junit"
   while IFS= read -r reason; do
     skipped+=("$1: $reason")
-  done < <(tools/skip-reasons.sh "$1" "$log")
+  done < <(tools/skip-reasons.sh "$junit")
 }
 
 cmake --preset release

@@ -1,37 +1,37 @@
 #!/bin/sh
-# The reasons of the tests ctest skipped in a build tree's last run, one
-# line per reason with the tests it covers: "REASON (N tests: a, b, ...)".
-# A reason is what the test said: a line "SKIP: ..." or "skipped: ..." of a
-# script, or the message after a GoogleTest "Skipped" line.
-# Usage: tools/skip-reasons.sh BUILD-DIR CTEST-OUTPUT
+# The reasons of the tests a ctest run skipped, one line per reason with
+# the tests it covers: "REASON (N tests: a, b, ...)". Read from the run's
+# JUnit file (ctest --output-junit), which keeps every test's output
+# whatever else runs ctest in that tree meanwhile. A reason is what the test
+# said: a line "SKIP: ...", "skipped: ..." or "... cannot run here: ..." (Wine's
+# runner) of a script, or the message after a GoogleTest "Skipped" line.
+# Usage: tools/skip-reasons.sh JUNIT-FILE
 set -eu
-[ $# -eq 2 ] || { echo "usage: $0 BUILD-DIR CTEST-OUTPUT" >&2; exit 2; }
-log=$1/Testing/Temporary/LastTest.log
-[ -f "$log" ] || exit 0
-sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$2" >"$log.skipped" || true
-awk -v skippedFile="$log.skipped" '
-  BEGIN { while ((getline name < skippedFile) > 0) skipped[name] = 1 }
-  /^[0-9]+\/[0-9]+ Test: / { name = $0; sub(/^[0-9]+\/[0-9]+ Test: /, "", name); inOutput = 0; reason = ""; next }
-  /^Output:$/ { inOutput = 1; afterSkip = 0; next }
-  /^<end of output>$/ {
-    if (name in skipped) {
-      if (reason == "") reason = "no reason given"
-      count[reason]++
-      tests[reason] = tests[reason] (count[reason] > 1 ? ", " : "") name
-    }
-    inOutput = 0; next
-  }
-  inOutput && reason == "" {
-    if (afterSkip && $0 != "") { reason = $0; next }
-    if ($0 ~ /^(SKIP|skipped): /) { reason = $0; sub(/^(SKIP|skipped): /, "", reason); next }
-    if ($0 ~ /: Skipped$/) afterSkip = 1
-  }
-  END {
-    for (r in count) {
-      list = tests[r]
-      if (length(list) > 120) list = substr(list, 1, 117) "..."
-      printf "%s (%d %s: %s)\n", r, count[r], count[r] == 1 ? "test" : "tests", list
-    }
-  }
-' "$log"
-rm -f "$log.skipped"
+[ $# -eq 1 ] || { echo "usage: $0 JUNIT-FILE" >&2; exit 2; }
+[ -f "$1" ] || exit 0
+/usr/bin/python3 - "$1" <<'PY'
+import re
+import sys
+import xml.etree.ElementTree as tree
+
+reasons = {}
+for case in tree.parse(sys.argv[1]).getroot().iter("testcase"):
+    if case.find("skipped") is None:
+        continue
+    lines = (case.findtext("system-out") or "").splitlines()
+    reason = "no reason given"
+    for i, line in enumerate(lines):
+        found = re.match(r"(?:SKIP|skipped): (.*)", line) or re.search(r"cannot run here: (.*)", line)
+        if found:
+            reason = found.group(1)
+            break
+        if line.endswith(": Skipped") and i + 1 < len(lines) and lines[i + 1].strip():
+            reason = lines[i + 1].strip()
+            break
+    reasons.setdefault(reason, []).append(case.get("name"))
+for reason, names in reasons.items():
+    listed = ", ".join(names)
+    if len(listed) > 120:
+        listed = listed[:117] + "..."
+    print(f"{reason} ({len(names)} {'test' if len(names) == 1 else 'tests'}: {listed})")
+PY
