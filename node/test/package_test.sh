@@ -28,11 +28,9 @@ tarball=$("$node" "$source/node/scripts/pack.js" "$source" "$addon" "$work/dist"
 echo "packed: $(basename "$tarball")"
 tar -tzf "$tarball" | grep -q 'package/prebuilds/linux-x64/compatcrypt.glibc.node'
 
-install() {  # <directory> [npm options]
-  dir=$1
-  shift
-  mkdir -p "$dir"
-  (cd "$dir" && npm init -y >/dev/null && npm install --no-save "$@" "$tarball")
+install() {  # <directory>
+  mkdir -p "$1"
+  (cd "$1" && npm init -y >/dev/null && npm install --no-save "$tarball")
 }
 
 run_suite() {  # <installed package directory> <test files...>
@@ -60,7 +58,7 @@ fi
 run_suite "$pkg" "$source"/node/test/*.test.js
 
 # Built from source: the known answers and the errors again.
-install "$work/source" --build-from-source
+(export npm_config_build_from_source=true && install "$work/source")
 pkg="$work/source/node_modules/compatcrypt"
 test -f "$pkg/build/Release/compatcrypt.node"
 loaded=$(cd "$work/source" && "$node" -p "require('node-gyp-build').path(require('path').dirname(require.resolve('compatcrypt')))")
