@@ -17,21 +17,39 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i[3-6]86|x86)$")
   set(_compatcrypt_x86 ON)
 endif()
 
-# Each instruction set: its sources, their flags, and a statement that uses
-# the instruction set, compiled to check that the compiler can build it.
+# The CPU features each instruction set's engines need come from the one
+# list the dispatch checks at run time, src/support/instruction_sets.h:
+# the engines are compiled with -m<feature> for exactly those features.
 set(_compatcrypt_engines SHANI AVX2 AVX512 VBMI)
+set(_compatcrypt_sets_file ${CMAKE_CURRENT_LIST_DIR}/../src/support/instruction_sets.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_compatcrypt_sets_file})
+file(STRINGS ${_compatcrypt_sets_file} _compatcrypt_set_lines
+     REGEX "^inline constexpr InstructionSet k[A-Za-z0-9]+\\{\"[A-Z0-9]+\", \"[a-z0-9. ]+\"\\};$")
+foreach(line IN LISTS _compatcrypt_set_lines)
+  string(REGEX MATCH "\\{\"([A-Z0-9]+)\", \"([a-z0-9. ]+)\"\\}" _ "${line}")
+  set(_compatcrypt_${CMAKE_MATCH_1}_flags "")
+  string(REPLACE " " ";" _features "${CMAKE_MATCH_2}")
+  foreach(feature IN LISTS _features)
+    string(APPEND _compatcrypt_${CMAKE_MATCH_1}_flags " -m${feature}")
+  endforeach()
+  string(STRIP "${_compatcrypt_${CMAKE_MATCH_1}_flags}" _compatcrypt_${CMAKE_MATCH_1}_flags)
+endforeach()
+foreach(name IN LISTS _compatcrypt_engines)
+  if(NOT _compatcrypt_${name}_flags)
+    message(FATAL_ERROR "compatcrypt: src/support/instruction_sets.h has no line for the instruction set ${name}")
+  endif()
+endforeach()
+
+# Each instruction set: its sources, and a statement that uses the
+# instruction set, compiled to check that the compiler can build it.
 set(_compatcrypt_SHANI_sources digest_core/digest_shani.cpp)
-set(_compatcrypt_SHANI_flags "-msha -msse4.1")
 set(_compatcrypt_SHANI_probe "__m128i x = _mm_setzero_si128(); x = _mm_sha1rnds4_epu32(x, x, 0); return _mm_extract_epi32(x, 1);")
 set(_compatcrypt_AVX2_sources digest_core/digest_avx2.cpp des/engines/bitslice/bitslice_avx2.cpp)
-set(_compatcrypt_AVX2_flags "-mavx2")
 set(_compatcrypt_AVX2_probe "__m256i x = _mm256_setzero_si256(); x = _mm256_add_epi32(x, x); return _mm256_extract_epi32(x, 1);")
 set(_compatcrypt_AVX512_sources digest_core/digest_avx512.cpp des/engines/bitslice/bitslice_avx512.cpp)
-set(_compatcrypt_AVX512_flags "-mavx512f -mavx512bw")
 set(_compatcrypt_AVX512_probe "__m512i x = _mm512_setzero_si512(); x = _mm512_ternarylogic_epi32(x, x, x, 0x96); x = _mm512_shuffle_epi8(x, x); return _mm512_reduce_add_epi32(x);")
 set(_compatcrypt_VBMI_sources des/engines/serial/serial_vbmi_schedule.cpp des/engines/serial/serial_vbmi_planes.cpp
     des/engines/serial/serial_vbmi_broadcast.cpp des/engines/serial/serial_vbmi_lanes.cpp)
-set(_compatcrypt_VBMI_flags "-mavx512f -mavx512bw -mavx512vl -mavx512cd -mavx512vbmi -mavx512bitalg")
 set(_compatcrypt_VBMI_probe "__m256i x = _mm256_setzero_si256(); x = _mm256_permutex2var_epi8(x, x, x); return (int)_mm256_bitshuffle_epi64_mask(x, x);")
 
 foreach(name IN LISTS _compatcrypt_engines)

@@ -45,15 +45,15 @@ constexpr DigestEngine kAvx512 = {"avx512", DigestBlocksAvx512, 16, false};
 #endif
 
 constexpr EngineEntry<DigestEngine> kTable[] = {
-    {&kPortable, RunsEverywhere, 0},
+    {&kPortable, kRunsEverywhere, 0},
 #if COMPATCRYPT_ENGINE_SHANI
-    {&kShani, [](const CpuFeatures &cpu) { return cpu.sha; }, 1},
+    {&kShani, kShaniSet.Needs(), 1},
 #endif
 #if COMPATCRYPT_ENGINE_AVX2
-    {&kAvx2, [](const CpuFeatures &cpu) { return cpu.avx2; }, 1},
+    {&kAvx2, kAvx2Set.Needs(), 1},
 #endif
 #if COMPATCRYPT_ENGINE_AVX512
-    {&kAvx512, [](const CpuFeatures &cpu) { return cpu.avx512f && cpu.avx512bw; }, 2},
+    {&kAvx512, kAvx512Set.Needs(), 2},
 #endif
 };
 constexpr std::size_t kTableSize = std::size(kTable);

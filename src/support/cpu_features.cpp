@@ -25,24 +25,28 @@ constexpr uint64_t kAvxState = 0x6;      // XMM and the upper halves of YMM
 constexpr uint64_t kAvx512State = 0xE6;  // and opmasks, upper ZMM, ZMM16-31
 
 CpuFeatures Probe() {
-  CpuFeatures f;
   unsigned a, b, c1, d;
-  if (__get_cpuid(1, &a, &b, &c1, &d) == 0) return f;
+  if (__get_cpuid(1, &a, &b, &c1, &d) == 0) return {};
   unsigned b7 = 0, c7 = 0;
   if (__get_cpuid_count(7, 0, &a, &b7, &c7, &d) == 0) b7 = 0;
   const uint64_t saved = SavedRegisterState(c1);
-  f.sse41 = (c1 & (1u << 19)) != 0;
-  f.sha = f.sse41 && (b7 & (1u << 29)) != 0;
+  uint32_t f = 0;
+  const auto set = [&f](uint32_t feature, bool present) {
+    if (present) f |= feature;
+  };
+  set(kSse41, (c1 & (1u << 19)) != 0);
+  set(kSha, (f & kSse41) != 0 && (b7 & (1u << 29)) != 0);
   const bool avx = (c1 & (1u << 28)) != 0 && (saved & kAvxState) == kAvxState;
-  f.avx2 = avx && (b7 & (1u << 5)) != 0;
+  set(kAvx2, avx && (b7 & (1u << 5)) != 0);
   // Code built with -mavx512f may use AVX2 as well: both are required.
-  f.avx512f = f.avx2 && (b7 & (1u << 16)) != 0 && (saved & kAvx512State) == kAvx512State;
-  f.avx512bw = f.avx512f && (b7 & (1u << 30)) != 0;
-  f.avx512cd = f.avx512f && (b7 & (1u << 28)) != 0;
-  f.avx512vl = f.avx512f && (b7 & (1u << 31)) != 0;
-  f.avx512vbmi = f.avx512f && (c7 & (1u << 1)) != 0;
-  f.avx512bitalg = f.avx512f && (c7 & (1u << 12)) != 0;
-  return f;
+  const bool avx512 = (f & kAvx2) != 0 && (b7 & (1u << 16)) != 0 && (saved & kAvx512State) == kAvx512State;
+  set(kAvx512f, avx512);
+  set(kAvx512bw, avx512 && (b7 & (1u << 30)) != 0);
+  set(kAvx512cd, avx512 && (b7 & (1u << 28)) != 0);
+  set(kAvx512vl, avx512 && (b7 & (1u << 31)) != 0);
+  set(kAvx512vbmi, avx512 && (c7 & (1u << 1)) != 0);
+  set(kAvx512bitalg, avx512 && (c7 & (1u << 12)) != 0);
+  return {f};
 }
 
 #else

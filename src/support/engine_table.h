@@ -12,21 +12,24 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 
 #include "support/cpu_features.h"
+#include "support/instruction_sets.h"
 
 namespace compatcrypt {
 
+// An engine's entry: the engine (its name, functions and, where its kind
+// has them, its crossovers), the CPU features it needs (an instruction
+// set's Needs(), or kRunsEverywhere) and its tier.
 template <typename Engine>
 struct EngineEntry {
   const Engine *engine;
-  bool (*runs)(const CpuFeatures &cpu);
+  uint32_t needs;
   int tier;
 };
-
-inline bool RunsEverywhere(const CpuFeatures &) { return true; }
 
 // A trial's time: the least of a few runs of `work`, in nanoseconds, the
 // run least disturbed by other work on the machine.
@@ -49,7 +52,7 @@ class EngineList {
  public:
   EngineList(const EngineEntry<Engine> (&table)[N], const CpuFeatures &cpu) {
     for (const EngineEntry<Engine> &entry : table)
-      if (entry.runs(cpu)) {
+      if (cpu.Has(entry.needs)) {
         engines_[count_] = entry.engine;
         tiers_[count_++] = entry.tier;
       }

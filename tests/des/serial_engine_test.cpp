@@ -259,11 +259,8 @@ double FakeTrial(const des::SerialDesEngine &engine) {
 }
 
 CpuFeatures Vbmi(bool cd) {
-  CpuFeatures cpu;
-  cpu.sse41 = cpu.avx2 = cpu.avx512f = cpu.avx512bw = cpu.avx512vl = true;
-  cpu.avx512cd = cd;
-  cpu.avx512vbmi = cpu.avx512bitalg = true;
-  return cpu;
+  return {FeaturesNamed("sse4.1 avx2 avx512f avx512bw avx512vl avx512vbmi avx512bitalg") |
+          (cd ? uint32_t{kAvx512cd} : 0)};
 }
 
 TEST(SerialDispatch, TheTrialPicksTheFasterShapeOnACpuThatRunsBoth) {

@@ -28,18 +28,15 @@ double Trial(const FakeEngine &engine) {
 // portable < {per-block, wide} < widest: the middle two trade places
 // between machines.
 constexpr EngineEntry<FakeEngine> kTable[] = {
-    {&kPortable, RunsEverywhere, 0},
-    {&kPerBlock, [](const CpuFeatures &cpu) { return cpu.sha; }, 1},
-    {&kWide, [](const CpuFeatures &cpu) { return cpu.avx2; }, 1},
-    {&kWidest, [](const CpuFeatures &cpu) { return cpu.avx512f; }, 2},
+    {&kPortable, kRunsEverywhere, 0},
+    {&kPerBlock, kSha, 1},
+    {&kWide, kAvx2, 1},
+    {&kWidest, kAvx2 | kAvx512f, 2},
 };
 
 CpuFeatures Cpu(bool sha, bool avx2, bool avx512f) {
-  CpuFeatures cpu;
-  cpu.sha = sha;
-  cpu.avx2 = avx2;
-  cpu.avx512f = avx512f;
-  return cpu;
+  return {(sha ? uint32_t{kSha} : 0) | (avx2 || avx512f ? uint32_t{kAvx2} : 0) |
+          (avx512f ? uint32_t{kAvx512f} : 0)};
 }
 
 struct Case {
@@ -75,7 +72,7 @@ TEST(EngineTable, ListsWhatTheCpuRunsAndPicksTheHighestTierByTrialOnlyOnTies) {
 TEST(EngineTable, TheTrialFollowsTheMachineNotTheTableOrder) {
   static constexpr FakeEngine kSlowPerBlock{"per-block", 35};
   static constexpr EngineEntry<FakeEngine> table[] = {
-      {&kPortable, RunsEverywhere, 0}, {&kSlowPerBlock, RunsEverywhere, 1}, {&kWide, RunsEverywhere, 1}};
+      {&kPortable, kRunsEverywhere, 0}, {&kSlowPerBlock, kRunsEverywhere, 1}, {&kWide, kRunsEverywhere, 1}};
   const EngineList<FakeEngine, 3> list(table, CpuFeatures{});
   EXPECT_STREQ(list.Best(Trial)->name, "wide");
 }

@@ -25,20 +25,15 @@ namespace {
 // vbmi_broadcast's mask broadcasts among them (every CPU with VBMI has it).
 // Re-measure with
 //   build/bench/compatcrypt_bench --benchmark_filter='serial_|_serial/'
-#if COMPATCRYPT_ENGINE_VBMI
-bool RunsVbmi(const CpuFeatures &cpu) {
-  return cpu.avx512bw && cpu.avx512vl && cpu.avx512cd && cpu.avx512vbmi && cpu.avx512bitalg;
-}
-#endif
 
 constexpr EngineEntry<SerialDesEngine> kSerialTable[] = {
 #if defined(__x86_64__)
-    {&kSerialRotates, RunsEverywhere, 0},
+    {&kSerialRotates, kRunsEverywhere, 0},
 #endif
-    {&kSerialPortable, RunsEverywhere, 1},
+    {&kSerialPortable, kRunsEverywhere, 1},
 #if COMPATCRYPT_ENGINE_VBMI
-    {&kSerialVbmiPlanes, RunsVbmi, 2},
-    {&kSerialVbmiBroadcast, RunsVbmi, 2},
+    {&kSerialVbmiPlanes, kVbmiSet.Needs(), 2},
+    {&kSerialVbmiBroadcast, kVbmiSet.Needs(), 2},
 #endif
 };
 
@@ -57,12 +52,12 @@ double SerialTrial(const SerialDesEngine &engine) {
 }
 
 constexpr EngineEntry<BitsliceDesEngine> kBitsliceTable[] = {
-    {&kBitslicePortable, RunsEverywhere, 0},
+    {&kBitslicePortable, kRunsEverywhere, 0},
 #if COMPATCRYPT_ENGINE_AVX2
-    {&kBitsliceAvx2, [](const CpuFeatures &cpu) { return cpu.avx2; }, 1},
+    {&kBitsliceAvx2, kAvx2Set.Needs(), 1},
 #endif
 #if COMPATCRYPT_ENGINE_AVX512
-    {&kBitsliceAvx512, [](const CpuFeatures &cpu) { return cpu.avx512f && cpu.avx512bw; }, 2},
+    {&kBitsliceAvx512, kAvx512Set.Needs(), 2},
 #endif
 };
 
