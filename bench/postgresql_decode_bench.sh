@@ -6,14 +6,14 @@
 # worker (the leader alone) and with two parallel workers, alternating, ROUNDS times (default
 # 5), and prints rows per second and the ratios.
 #
-# Usage (as root, from the source tree, after building into build/):
+# Usage (from the source tree, after building into build/; root is not needed):
 #   PG_MODULE=build/sql/postgresql/lib/compatcrypt.so PG_EXTENSION_FILES=sql/postgresql \
-#   LIBCOMPATCRYPT_CXX=build/src/cxx/libcompatcrypt-cxx.so.1 sql/bench/postgresql_decode_bench.sh
+#   LIBCOMPATCRYPT_CXX=build/src/cxx/libcompatcrypt-cxx.so.1 bench/postgresql_decode_bench.sh
 here=$(cd "$(dirname "$0")" && pwd)
 rows=${ROWS:-1000000}
 rounds=${ROUNDS:-5}
 PG_SERVER_OPTIONS="-c shared_buffers=512MB -c jit=off -c max_parallel_workers_per_gather=2"
-source "$here/../tests/pg_server.sh"
+source "$here/../tests/sql/pg_server.sh"
 
 # A two-key key without zero bytes (each DES key ends at its first zero
 # byte, which pgcrypto knows nothing of): outer key = even-numbered bytes,

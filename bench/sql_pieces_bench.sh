@@ -16,20 +16,20 @@
 # SQLite), less disturbed than wall time on a shared machine. Within a round
 # the builds take turns in the opposite order each time.
 #
-# Usage (as root, from the source tree, after building into build/):
+# Usage (from the source tree, after building into build/; root is not needed):
 #   PG_MODULE=build/sql/postgresql/lib/compatcrypt.so PG_EXTENSION_FILES=sql/postgresql \
 #   LIBCOMPATCRYPT_CXX=build/src/cxx/libcompatcrypt-cxx.so.1 \
 #   SQLITE_EXTENSION=build/sql/sqlite/lib/compatcrypt.so \
 #   [BASELINE_PG_MODULE=old/compatcrypt.so BASELINE_SQLITE_EXTENSION=old/compatcrypt_sqlite.so \
-#    LIBCOMPATCRYPT=build/src/libcompatcrypt.so.1] sql/bench/sql_pieces_bench.sh
-# A baseline module links libcompatcrypt.so.1 (LIBCOMPATCRYPT), as the
-# extensions did before the binding surface.
+#    LIBCOMPATCRYPT=build/src/libcompatcrypt.so.1] bench/sql_pieces_bench.sh
+# A baseline module that links libcompatcrypt.so.1 finds it at
+# LIBCOMPATCRYPT.
 here=$(cd "$(dirname "$0")" && pwd)
 rounds=${ROUNDS:-5}
 objects=${OBJECTS:-64}
 small_rows=${SMALL_ROWS:-200000}
 PG_SERVER_OPTIONS="-c shared_buffers=512MB -c jit=off -c max_parallel_workers_per_gather=0"
-source "$here/../tests/pg_server.sh"
+source "$here/../tests/sql/pg_server.sh"
 
 key="'\\x0123456789abcdeffedcba9876543210'::bytea"
 q() { "${PSQL[@]}" -v ON_ERROR_STOP=1 -At "$@"; }
