@@ -33,7 +33,11 @@ constexpr std::size_t kReadBytes = 256 * kBlockSize;
 // stream allocates it on the heap, and no export allocates.
 #if defined(_WIN32)
 int OpenForReading(const char *path) { return _open(path, _O_RDONLY | _O_BINARY); }
-bool SeekTo(int fd, int64_t offset) { return _lseeki64(fd, offset, SEEK_SET) == offset; }
+bool SeekTo(int fd, int64_t offset) {
+  const int64_t reached = _lseeki64(fd, offset, SEEK_SET);
+  if (reached >= 0 && reached != offset) errno = ESPIPE;
+  return reached == offset;
+}
 long ReadSome(int fd, uint8_t *buffer, std::size_t size) {
   return _read(fd, buffer, static_cast<unsigned>(size));
 }
@@ -65,7 +69,13 @@ int OpenForReading(const char *path) {
 }
 // Every offset file_digest takes must reach lseek whole.
 static_assert(sizeof(off_t) == sizeof(int64_t), "64-bit file offsets (_FILE_OFFSET_BITS=64)");
-bool SeekTo(int fd, int64_t offset) { return lseek(fd, offset, SEEK_SET) == offset; }
+// A device that keeps no position (/dev/null, /dev/zero) answers any seek
+// with 0 and no error: it cannot be read from an offset, as a FIFO cannot.
+bool SeekTo(int fd, int64_t offset) {
+  const off_t reached = lseek(fd, offset, SEEK_SET);
+  if (reached >= 0 && reached != offset) errno = ESPIPE;
+  return reached == offset;
+}
 // A file system refuses to seek past its largest file size (EINVAL); such an
 // offset is past the end of the file, which has no bytes there.
 bool PastLargestFile(int fd, int64_t offset) {

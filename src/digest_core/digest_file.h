@@ -28,7 +28,8 @@ class DigestFile {
   // Opens `path` for reading and positions it at `offset`. False when the
   // file cannot be opened or positioned (a negative offset); errno tells
   // why. The open never waits: a FIFO or a socket, which has no offsets to
-  // read from, is refused at once (ESPIPE) instead of waiting for a writer.
+  // read from, is refused at once (ESPIPE) instead of waiting for a writer;
+  // so is an offset other than 0 on a device that keeps no position.
   // An offset at or past the end is no failure. FileDigest gives 32-bit
   // offsets, the C++ file_digest and the binding surface any 64-bit one.
   bool Open(const char *path, int64_t offset);

@@ -393,7 +393,7 @@ TEST(BindSurface, FileDigestInPiecesEqualsFileDigest) {
 }
 
 // Failures carry the system's reason; a FIFO is refused at once, with or
-// without a writer, never waited on.
+// without a writer, never waited on, and so is an offset on a device.
 TEST(BindSurface, FileFailuresGiveTheReason) {
   TempDir dir;
   const std::string fifo = (dir.path() / "fifo").string();
@@ -408,6 +408,9 @@ TEST(BindSurface, FileFailuresGiveTheReason) {
       {"directory", dir.path().string(), 0, EISDIR},
       {"negative offset", "/dev/null", -1, EINVAL},
       {"FIFO without a writer", fifo, 0, ESPIPE},
+      // Devices that keep no position answer every seek with 0.
+      {"/dev/null from an offset", "/dev/null", 5, ESPIPE},
+      {"/dev/zero from an offset", "/dev/zero", 5, ESPIPE},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
