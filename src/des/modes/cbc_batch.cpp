@@ -5,6 +5,7 @@
 
 #include "des/block/block_order.h"
 #include "des/dispatch/des_dispatch.h"
+#include "des/modes/des_cbc.h"
 #include "support/secure_wipe.h"
 #include "support/stack_burn.h"
 
@@ -152,12 +153,33 @@ struct EncodeGroup {
 
 }  // namespace
 
+// A short batch, fewer chains (encoding) or blocks (decoding) than the
+// crossover, never reaches the bitsliced engines: each buffer goes to the
+// serial engine as it lies, with no key masks made and no deep frame to
+// burn, as a short run of one buffer does. One row of a table costs that
+// much less.
 void CbcEncryptBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
+  if (buffers.size() < BitsliceCrossover()) {
+    for (const BatchBuffer &buffer : buffers) {
+      uint64_t chain = 0;
+      CbcEncryptBlocks(keys, chain, buffer.in, buffer.size / kBlockBytes, buffer.out);
+    }
+    return;
+  }
   EncodeWholeBlocks(keys, buffers);
   BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
 }
 
 void CbcDecryptBatch(const TripleDesSchedule &keys, std::span<const BatchBuffer> buffers) {
+  std::size_t blocks = 0;
+  for (const BatchBuffer &buffer : buffers) blocks += buffer.size / kBlockBytes;
+  if (blocks < BitsliceCrossover()) {
+    for (const BatchBuffer &buffer : buffers) {
+      uint64_t chain = 0;
+      CbcDecryptBlocks(keys, chain, buffer.in, buffer.size / kBlockBytes, buffer.out);
+    }
+    return;
+  }
   DecodeWholeBlocks(keys, buffers);
   BurnStackDepth<kBatchFrameBytes + kBitslicePassStackBytes>();
 }
