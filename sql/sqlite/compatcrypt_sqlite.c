@@ -11,12 +11,12 @@
  * defensive mode (SQLITE_DBCONFIG_DEFENSIVE), which is how an application
  * says that its SQL may come from elsewhere.
  *
- * Long work goes in pieces. Between two pieces the extension asks
- * sqlite3_is_interrupted() whether sqlite3_interrupt() was called, where
- * the library that loaded it has that function (3.41 and later); an older
- * library gives a function no way to see an interrupt, and the statement
- * stops only once the call returns. The file is opened without waiting: a
- * FIFO or socket is refused at once.
+ * Long work goes in pieces. Between two pieces the extension asks whether
+ * sqlite3_interrupt() was called: through sqlite3_is_interrupted() where
+ * the library that loaded it has that function (3.41 and later), and
+ * elsewhere by preparing and running a statement of its own, which SQLite
+ * answers with SQLITE_INTERRUPT once the connection is interrupted. The
+ * file is opened without waiting: a FIFO or socket is refused at once.
  *
  * A key a zero byte cuts, or an empty password, is reported to SQLite's
  * error log (sqlite3_log, SQLITE_WARNING: the application's
@@ -79,9 +79,20 @@ typedef struct {
   sqlite3 *db;
 } Host;
 
+/* Whether the connection was interrupted. A library without
+ * sqlite3_is_interrupted still checks the flag while it prepares a
+ * statement (3.40 checks it at each token) and runs one (at each jump), and
+ * it keeps the flag while a statement of the connection is running, as the
+ * one calling this function is. Asked only between pieces, so the few
+ * microseconds of the probe are lost in a piece's work. */
 static int GoOn(void *p) {
   const Host *host = p;
-  return host->connection->isInterrupted == NULL || !host->connection->isInterrupted(host->db);
+  if (host->connection->isInterrupted != NULL) return !host->connection->isInterrupted(host->db);
+  sqlite3_stmt *probe = NULL;
+  int rc = sqlite3_prepare_v2(host->db, "SELECT 1", -1, &probe, NULL);
+  if (rc == SQLITE_OK) rc = sqlite3_step(probe);
+  sqlite3_finalize(probe);
+  return rc != SQLITE_INTERRUPT;
 }
 
 static Host HostOf(sqlite3_context *ctx) {
