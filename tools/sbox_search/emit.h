@@ -13,6 +13,7 @@ struct BoxCircuits {
   Netlist gates3;  // three-input LUTs and the two-input gates
 };
 
-std::string EmitHeader(const std::array<BoxCircuits, 8> &boxes);
+// `command` is the command line that wrote it, named in its comment.
+std::string EmitHeader(const std::array<BoxCircuits, 8> &boxes, const std::string &command);
 
 }  // namespace sbox_search

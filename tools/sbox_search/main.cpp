@@ -15,6 +15,18 @@
 //   --exhaustive-depth, --pair-depth, --pair-limit, --cheap-depth, --node-limit,
 //   --greedy-order                search settings (see SearchParams), for the
 //                                 arities named before them
+//   --start FILE                  take the networks of a header this tool wrote
+//                                 instead of searching (FILE is read, not
+//                                 rewritten unless --out names it)
+//   --boxes LIST                  with --start: work on these S-boxes only
+//                                 ("157"), copy the others
+//   --builds N, --build-first R   exact three-input builds per S-box
+//                                 (exact_search.h), numbered R, R + 1, ...
+//   --exact N                     rounds of rebuilding each output of the best
+//                                 three-input network by exact synthesis
+//   --exact-conflicts N           the solver's conflict limit per call
+// The exact steps run the SAT solver `cadical` (Debian package cadical),
+// with a conflict limit rather than a time limit so a run repeats exactly.
 //
 // Each output bit is split recursively on input bits (multiplexer forms whose
 // halves are don't-care on the other side), reusing every signal already built
@@ -34,12 +46,15 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "emit.h"
+#include "exact_search.h"
 #include "netlist.h"
+#include "parse.h"
 #include "search.h"
 
 namespace sbox_search {
@@ -49,9 +64,19 @@ struct Options {
   std::array<int, 4> restarts = {0, 0, 12, 36};  // by gate arity
   std::array<SearchParams, 4> params;
   int improve_rounds = 2;
+  // Rounds of rebuilding each output of the best three-input network by
+  // exact synthesis (exact_search.h); 0: none.
+  int exact_rounds = 0;
+  // Exact builds of three-input networks (ExactBuild), numbered from
+  // build_first: each number gives an output order and a solver seed.
+  int builds = 0;
+  int build_first = 0;
+  ExactSearchParams exact;
+  std::string start;  // a header to start from instead of searching
   int threads = 2;
   unsigned arities = (1u << 2) | (1u << 3);  // both searches
   int only_box = -1;                         // 0..7: that S-box alone (a trial run, nothing written)
+  unsigned boxes = 0xFF;                     // with --start: the S-boxes worked on; the rest are copied
   std::string out = COMPATCRYPT_SBOX_HEADER;
 
   Options() {
@@ -72,12 +97,16 @@ bool Better(const Netlist &a, const Netlist &b, bool lut3) {
   return ca.gates < cb.gates;
 }
 
-BoxCircuits SearchBox(int box, const Options &opt) {
+BoxCircuits SearchBox(int box, const Options &opt, const BoxCircuits *loaded) {
   BoxCircuits best;
   bool have2 = false, have3 = false;
+  if (loaded) {
+    best = *loaded;
+    have2 = have3 = true;
+  }
   for (int arity = 2; arity <= 3; ++arity) {
     if (!((opt.arities >> arity) & 1)) continue;
-    for (int r = 0; r < opt.restarts[arity]; ++r) {
+    for (int r = 0; !loaded && r < opt.restarts[arity]; ++r) {
       const uint64_t seed = (uint64_t(box) << 40) ^ (uint64_t(arity) << 32) ^ uint64_t(r);
       std::mt19937_64 rng(seed * 0x9E3779B97F4A7C15ull + 1);
       std::array<int, kOutputs> order = {0, 1, 2, 3};
@@ -101,9 +130,43 @@ BoxCircuits SearchBox(int box, const Options &opt) {
       }
     }
   }
+  for (int r = opt.build_first; r < opt.build_first + opt.builds && ((opt.arities >> 3) & 1); ++r) {
+    // Output order and solver seed from the build's number.
+    const uint64_t seed = (uint64_t(box) << 40) ^ (uint64_t(0xE5) << 32) ^ uint64_t(r);
+    std::mt19937_64 rng(seed * 0x9E3779B97F4A7C15ull + 1);
+    std::array<int, kOutputs> order = {0, 1, 2, 3};
+    std::shuffle(order.begin(), order.end(), rng);
+    ExactSearchParams params = opt.exact;
+    params.improve_rounds = opt.exact_rounds;
+    params.sat.seed = rng() % 1000000;
+    Netlist net;
+    if (!ExactBuild(box, order, params, net)) continue;
+    if (!Verify(net, box)) {
+      std::fprintf(stderr, "S%d: exact build produced a wrong network\n", box + 1);
+      std::exit(1);
+    }
+    std::fprintf(stderr, "S%d exact build %d: three-input %d (%d with output XORs)\n", box + 1, r,
+                 Count(net, true).gates, Count(net, true).with_outputs);
+    if (!have3 || Better(net, best.gates3, true)) {
+      best.gates3 = net;
+      have3 = true;
+    }
+  }
   if ((!have2 && ((opt.arities >> 2) & 1)) || !have3) {
     std::fprintf(stderr, "S%d: no network found\n", box + 1);
     std::exit(1);
+  }
+  if (opt.exact_rounds > 0 && have3) {
+    ExactSearchParams params = opt.exact;
+    params.improve_rounds = opt.exact_rounds;
+    params.sat.seed = uint64_t(box);
+    const int before = Count(best.gates3, true).with_outputs;
+    if (!ExactImprove(box, {0, 1, 2, 3}, params, best.gates3) || !Verify(best.gates3, box)) {
+      std::fprintf(stderr, "S%d: exact rebuilding produced a wrong network\n", box + 1);
+      std::exit(1);
+    }
+    std::fprintf(stderr, "S%d exact rebuilding: three-input %d -> %d with output XORs\n", box + 1, before,
+                 Count(best.gates3, true).with_outputs);
   }
   return best;
 }
@@ -123,12 +186,26 @@ int Main(int argc, char **argv) {
       opt.restarts[3] = static_cast<int>(v);
     else if (flag == "--improve")
       opt.improve_rounds = static_cast<int>(v);
+    else if (flag == "--builds")
+      opt.builds = static_cast<int>(v);
+    else if (flag == "--build-first")
+      opt.build_first = static_cast<int>(v);
+    else if (flag == "--exact")
+      opt.exact_rounds = static_cast<int>(v);
+    else if (flag == "--exact-conflicts")
+      opt.exact.sat.conflicts = v;
     else if (flag == "--threads")
       opt.threads = static_cast<int>(v);
     else if (flag == "--box")
       opt.only_box = static_cast<int>(v) - 1;
-    else if (flag == "--arity")
+    else if (flag == "--boxes") {
+      opt.boxes = 0;
+      for (const char *c = argv[i + 1]; *c; ++c)
+        if (*c >= '1' && *c <= '8') opt.boxes |= 1u << (*c - '1');
+    } else if (flag == "--arity")
       opt.arities = 1u << v;
+    else if (flag == "--start")
+      opt.start = argv[i + 1];
     else if (flag == "--out")
       opt.out = argv[i + 1];
     // Search settings, for the arities chosen so far.
@@ -149,6 +226,19 @@ int Main(int argc, char **argv) {
       return 2;
     }
   }
+  std::array<BoxCircuits, 8> loaded;
+  if (!opt.start.empty()) {
+    std::ifstream in(opt.start);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string error;
+    if (!in || !ParseHeader(text.str(), loaded, error)) {
+      std::fprintf(stderr, "%s: %s\n", opt.start.c_str(), in ? error.c_str() : "cannot read");
+      return 1;
+    }
+  }
+  std::string command = "compatcrypt_sbox_search";
+  for (int i = 1; i < argc; ++i) command += std::string(" ") + argv[i];
   const auto start = std::chrono::steady_clock::now();
   std::array<BoxCircuits, 8> boxes;
   std::atomic<int> next{0};
@@ -158,7 +248,11 @@ int Main(int argc, char **argv) {
     workers.emplace_back([&] {
       for (int b; (b = next++) < 8;) {
         if (opt.only_box >= 0 && b != opt.only_box) continue;
-        boxes[b] = SearchBox(b, opt);
+        if (!opt.start.empty() && !((opt.boxes >> b) & 1)) {
+          boxes[b] = loaded[b];
+          continue;
+        }
+        boxes[b] = SearchBox(b, opt, opt.start.empty() ? nullptr : &loaded[b]);
         std::lock_guard<std::mutex> lock(print);
         const Counts c2 = Count(boxes[b].gates2, false), c3 = Count(boxes[b].gates3, true);
         std::printf("S%d  two-input %3d (%3d with output XORs)   three-input %3d (%3d with output XORs)\n",
@@ -169,7 +263,7 @@ int Main(int argc, char **argv) {
   }
   for (auto &w : workers) w.join();
 
-  if (opt.only_box >= 0) return 0;
+  if (opt.only_box >= 0 || (opt.start.empty() && opt.boxes != 0xFF)) return 0;
   double s2 = 0, s3 = 0, s2o = 0, s3o = 0;
   for (int b = 0; b < 8; ++b) {
     if ((opt.arities == 12 && !Verify(boxes[b].gates2, b)) || !Verify(boxes[b].gates3, b)) {
@@ -187,7 +281,7 @@ int Main(int argc, char **argv) {
   std::printf("all 16 networks match the S-box tables on all 64 inputs; %.1f s\n", secs);
   if (opt.arities != 12) return 0;  // a partial run for trying settings
   std::ofstream f(opt.out);
-  f << EmitHeader(boxes);
+  f << EmitHeader(boxes, command);
   if (!f) {
     std::fprintf(stderr, "cannot write %s\n", opt.out.c_str());
     return 1;

@@ -1,0 +1,147 @@
+#include "exact_search.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace sbox_search {
+namespace {
+
+bool Trace() { return std::getenv("SBOX_TRACE") != nullptr; }
+
+// Output j added to `net` with c new gates: the XOR into the output folds
+// into the last gate when it reads two signals (cost c), else it is one
+// more (cost c + 1); a signal already there costs the XOR alone. Costs
+// from `limit` down are tried while the solver finds one; returns the
+// cheapest found, or -1 with `net` unchanged if none.
+int AddOutput(Netlist &net, int box, int j, int limit, const ExactParams &sat) {
+  const TruthTable t = OutputTable(box, j);
+  for (int i = 0; i < net.size; ++i)
+    if (net.tt[i] == t || net.tt[i] == ~t) {
+      net.out[j] = 2 * i + (net.tt[i] != t);
+      return 1;
+    }
+  int found = -1;
+  Netlist best;
+  for (int cost = limit; cost >= 1; --cost) {
+    bool ok = false;
+    for (const bool two : {true, false}) {
+      const int k = two ? cost : cost - 1;
+      if (k < 1) continue;
+      Netlist trial = net;
+      const int lit = ExactExtend(trial, t, kAll, k, two, sat);
+      if (Trace())
+        std::fprintf(stderr, "  S%d output %d over %d signals: %d gates%s: %s\n", box + 1, j + 1, net.size, k,
+                     two ? " (last two-input)" : "", lit == kNoLit ? "no" : "yes");
+      if (lit == kNoLit) continue;
+      trial.out[j] = lit;
+      best = trial;
+      found = cost;
+      ok = true;
+      break;
+    }
+    if (!ok) break;
+  }
+  if (found >= 0) net = best;
+  return found;
+}
+
+// The cheapest found, counting up from cost 1: output j added with the
+// fewest gates the solver finds (a call that reaches its conflict limit
+// counts as none). Returns the cost, or -1 past max_cost.
+int AddOutputFewest(Netlist &net, int box, int j, int max_cost, const ExactParams &sat) {
+  const TruthTable t = OutputTable(box, j);
+  for (int i = 0; i < net.size; ++i)
+    if (net.tt[i] == t || net.tt[i] == ~t) {
+      net.out[j] = 2 * i + (net.tt[i] != t);
+      return 1;
+    }
+  for (int cost = 1; cost <= max_cost; ++cost)
+    for (const bool two : {true, false}) {
+      const int k = two ? cost : cost - 1;
+      if (k < 1) continue;
+      const int lit = ExactExtend(net, t, kAll, k, two, sat);
+      if (Trace())
+        std::fprintf(stderr, "  S%d output %d over %d signals: %d gates%s: %s\n", box + 1, j + 1, net.size, k,
+                     two ? " (last two-input)" : "", lit == kNoLit ? "no" : "yes");
+      if (lit != kNoLit) {
+        net.out[j] = lit;
+        return cost;
+      }
+    }
+  return -1;
+}
+
+}  // namespace
+
+bool ExactBuild(int box, const std::array<int, kOutputs> &order, const ExactSearchParams &p, Netlist &net) {
+  Netlist cur;
+  for (int v = 0; v < kInputs; ++v) cur.tt[v] = InputTable(v);
+  for (int j : order)
+    if (AddOutputFewest(cur, box, j, p.max_cost, p.sat) < 0) return false;
+  net = Compact(cur);
+  return Verify(net, box) && ExactImprove(box, order, p, net);
+}
+
+bool ExactImprove(int box, const std::array<int, kOutputs> &order, const ExactSearchParams &p, Netlist &net) {
+  if (!Verify(net, box)) return false;
+  for (int round = 0; round < p.improve_rounds; ++round) {
+    bool changed = false;
+    // Two outputs at a time: the network of the other two kept, the two
+    // rebuilt on it one after the other, each with the fewest gates found,
+    // within what the two cost now.
+    for (int a = 0; a < kOutputs && p.pairs; ++a)
+      for (int b = 0; b < kOutputs; ++b) {
+        if (a == b) continue;
+        const int j1 = order[a], j2 = order[b];
+        int keep = 0;
+        while (keep == j1 || keep == j2) ++keep;
+        Netlist kept = net;
+        kept.out[j1] = kept.out[keep];
+        kept.out[j2] = kept.out[keep];
+        kept = Compact(kept);
+        const Counts o = Count(net, true);
+        // What the two may cost together: the gates they alone need and
+        // their XORs, less one.
+        const int budget = (net.size - kept.size) + 2 - 1;
+        const int c1 = AddOutputFewest(kept, box, j1, budget - 1, p.sat);
+        if (c1 < 0) continue;
+        if (AddOutputFewest(kept, box, j2, budget - c1, p.sat) < 0) continue;
+        const Netlist candidate = Compact(kept);
+        if (!Verify(candidate, box)) continue;
+        const Counts c = Count(candidate, true);
+        if (c.with_outputs < o.with_outputs || (c.with_outputs == o.with_outputs && c.gates < o.gates)) {
+          if (Trace())
+            std::fprintf(stderr, "S%d outputs %d, %d rebuilt: %d -> %d\n", box + 1, j1 + 1, j2 + 1,
+                         o.with_outputs, c.with_outputs);
+          net = candidate;
+          changed = true;
+        }
+      }
+    for (int j : order) {
+      // The network without output j: its private gates fall away.
+      Netlist others = net;
+      others.out[j] = others.out[(j + 1) % kOutputs];
+      others = Compact(others);
+      const int private_cost =
+          (net.size - others.size) + (FoldsIntoOutput(net, UseCounts(net), net.out[j]) ? 0 : 1);
+      if (private_cost < 2) continue;
+      // What output j costs now, at most: its private gates and its XOR
+      // (the others' XORs stay as they are, or fold better).
+      if (AddOutput(others, box, j, private_cost - 1, p.sat) < 0) continue;
+      const Netlist candidate = Compact(others);
+      if (!Verify(candidate, box)) continue;
+      const Counts c = Count(candidate, true), o = Count(net, true);
+      if (c.with_outputs < o.with_outputs || (c.with_outputs == o.with_outputs && c.gates < o.gates)) {
+        if (Trace())
+          std::fprintf(stderr, "S%d output %d rebuilt: %d -> %d\n", box + 1, j + 1, o.with_outputs,
+                       c.with_outputs);
+        net = candidate;
+        changed = true;
+      }
+    }
+    if (!changed) break;
+  }
+  return true;
+}
+
+}  // namespace sbox_search

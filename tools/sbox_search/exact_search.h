@@ -1,0 +1,31 @@
+// A three-input network for one S-box built from exact per-output steps:
+// each output takes the fewest new gates a SAT solver finds over every
+// signal built so far (exact.h).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "exact.h"
+#include "netlist.h"
+
+namespace sbox_search {
+
+struct ExactSearchParams {
+  ExactParams sat;
+  int improve_rounds = 2;  // rounds of rebuilding each output over the others
+  int max_cost = 12;       // per output, when building
+  bool pairs = true;       // also rebuild two outputs at a time
+};
+
+// Outputs built in `order`, each with the fewest gates the solver finds over
+// the inputs and the gates of the outputs before it; then ExactImprove.
+// False if some output found none within max_cost.
+bool ExactBuild(int box, const std::array<int, kOutputs> &order, const ExactSearchParams &p, Netlist &net);
+
+// Each output rebuilt in turn (in `order`) over the gates the other three
+// need, with fewer gates than it has privately, while the solver finds
+// such; the network never grows. False if `net` fails the table check.
+bool ExactImprove(int box, const std::array<int, kOutputs> &order, const ExactSearchParams &p, Netlist &net);
+
+}  // namespace sbox_search
