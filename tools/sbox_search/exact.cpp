@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -197,8 +198,15 @@ int ExactExtend(Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, 
   std::string output;
   char buf[65536];
   for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) output.append(buf, n);
-  pclose(pipe);
+  const int status = pclose(pipe);
   std::filesystem::remove(file);
+  // An answer is an "s" line, or "UNKNOWN" at the conflict limit; neither
+  // means the solver did not run.
+  if (output.find("s ") == std::string::npos && output.find("UNKNOWN") == std::string::npos) {
+    std::fprintf(stderr, "exact synthesis: `%s` gave no answer (status %d); is %s installed?\n",
+                 command.c_str(), status, p.solver.c_str());
+    std::exit(1);
+  }
 
   std::istringstream in(output);
   std::string line;

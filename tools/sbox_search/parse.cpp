@@ -76,6 +76,10 @@ bool ParseHeader(const std::string &text, std::array<BoxCircuits, 8> &boxes, std
       net = nullptr;
       continue;
     }
+    if (net->size >= kMaxSignals - 1) {
+      error = Cat(where, "more gates than the search ever builds");
+      return false;
+    }
     bool ok = true;
     Gate g;
     if (std::regex_match(line, m, two)) {
