@@ -21,23 +21,31 @@ namespace {
 // target itself, so only the rows in the care set appear at all.
 class Encoder {
  public:
-  Encoder(const Netlist &net, TruthTable t, TruthTable m, int k, bool last_two)
-      : net_(net), t_(t), k_(k), base_(net.size) {
+  Encoder(const Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, int arity)
+      : net_(net), t_(t), k_(k), base_(net.size), arity_(arity), combos_(1 << arity) {
     for (int r = 0; r < 64; ++r)
       if ((m >> r) & 1) rows_.push_back(r);
     const int rows = static_cast<int>(rows_.size());
     for (int i = 0; i < k; ++i) {
       sel_.emplace_back();
       y_.emplace_back();
-      for (int s = 0; s < 3; ++s) {
+      for (int s = 0; s < arity_; ++s) {
         sel_[i].push_back(NewVars(base_ + i));
         y_[i].push_back(NewVars(rows));
       }
-      f_.push_back(NewVars(8));
+      f_.push_back(NewVars(combos_));
       x_.push_back(i + 1 < k ? NewVars(rows) : -1);
     }
     for (int i = 0; i < k; ++i) Gate(i, last_two && i + 1 == k);
-    if (last_two)  // the function ignores slot 0
+    if (arity_ == 2)  // And, Or, Xor and AndNot either way round alone
+      for (int i = 0; i < k; ++i)
+        for (int func = 0; func < 16; ++func) {
+          if (func == 8 || func == 14 || func == 6 || func == 2 || func == 4) continue;
+          std::vector<int> c;
+          for (int p = 0; p < 4; ++p) c.push_back(((func >> p) & 1) ? -F(i, p) : F(i, p));
+          Clause(c);
+        }
+    if (last_two && arity_ == 3)  // the function ignores slot 0
       for (int p = 0; p < 4; ++p) {
         Clause({-F(k - 1, p), F(k - 1, p | 4)});
         Clause({F(k - 1, p), -F(k - 1, p | 4)});
@@ -46,7 +54,7 @@ class Encoder {
     for (int i = 0; i + 1 < k; ++i) {
       std::vector<int> c;
       for (int q = i + 1; q < k; ++q)
-        for (int s = 0; s < 3; ++s) c.push_back(Sel(q, s, base_ + i));
+        for (int s = 0; s < arity_; ++s) c.push_back(Sel(q, s, base_ + i));
       Clause(c);
     }
   }
@@ -63,8 +71,8 @@ class Encoder {
   void Extract(const std::vector<char> &value, Netlist &net) const {
     for (int i = 0; i < k_; ++i) {
       sbox_search::Gate g;
-      g.arity = 3;
-      for (int s = 0; s < 3; ++s) {
+      g.arity = arity_;
+      for (int s = 0; s < arity_; ++s) {
         g.in[s] = 0;
         for (int j = 0; j < base_ + i; ++j)
           if (value[Sel(i, s, j)]) {
@@ -73,12 +81,13 @@ class Encoder {
           }
       }
       g.func = 0;
-      for (int p = 0; p < 8; ++p)
+      for (int p = 0; p < combos_; ++p)
         if (value[F(i, p)]) g.func = static_cast<uint8_t>(g.func | (1u << p));
-      // The same function on the inputs it depends on.
-      const TruthTable v = Evaluate(g, net.tt.data());
-      const Fit fit = FitFunction(net.tt.data(), g.in.data(), 3, v, kAll);
-      if (fit.ok && fit.arity >= 1) g = fit.ToGate(0);
+      if (arity_ == 3) {  // the same function on the inputs it depends on
+        const TruthTable v = Evaluate(g, net.tt.data());
+        const Fit fit = FitFunction(net.tt.data(), g.in.data(), 3, v, kAll);
+        if (fit.ok && fit.arity >= 1) g = fit.ToGate(0);
+      }
       net.gate[net.size] = g;
       net.tt[net.size] = Evaluate(g, net.tt.data());
       ++net.size;
@@ -104,7 +113,7 @@ class Encoder {
   void Gate(int i, bool two) {
     const int rows = static_cast<int>(rows_.size());
     const int signals = base_ + i;
-    for (int s = 0; s < 3; ++s) {
+    for (int s = 0; s < arity_; ++s) {
       std::vector<int> any;
       for (int j = 0; j < signals; ++j) any.push_back(Sel(i, s, j));
       Clause(any);
@@ -120,8 +129,8 @@ class Encoder {
       // of entries that differ in this slot's bit differs in value.
       if (!(two && s == 0)) {
         std::vector<int> any_pair;
-        const int bit = 4 >> s;
-        for (int p = 0; p < 8; ++p) {
+        const int bit = (combos_ / 2) >> s;
+        for (int p = 0; p < combos_; ++p) {
           if (p & bit) continue;
           const int a = NewVars(1);
           Clause({-a, F(i, p), F(i, p | bit)});
@@ -143,9 +152,10 @@ class Encoder {
         }
     }
     for (int r = 0; r < rows; ++r)
-      for (int p = 0; p < 8; ++p) {
+      for (int p = 0; p < combos_; ++p) {
         std::vector<int> c;
-        for (int s = 0; s < 3; ++s) c.push_back(((p >> (2 - s)) & 1) ? -Y(i, s, r) : Y(i, s, r));
+        for (int s = 0; s < arity_; ++s)
+          c.push_back(((p >> (arity_ - 1 - s)) & 1) ? -Y(i, s, r) : Y(i, s, r));
         if (i + 1 == k_) {
           c.push_back(((t_ >> rows_[r]) & 1) ? F(i, p) : -F(i, p));
           Clause(c);
@@ -164,7 +174,7 @@ class Encoder {
 
   const Netlist &net_;
   TruthTable t_;
-  int k_, base_;
+  int k_, base_, arity_, combos_;
   std::vector<int> rows_;
   std::vector<std::vector<int>> sel_, y_;
   std::vector<int> f_, x_;
@@ -179,7 +189,7 @@ std::atomic<long> file_counter{0};
 
 int ExactExtend(Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, const ExactParams &p) {
   if (k < 1 || net.size + k > kMaxSignals) return kNoLit;
-  const Encoder enc(net, t, m, k, last_two);
+  const Encoder enc(net, t, m, k, last_two, p.arity);
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() /
       ("compatcrypt_sbox_" + std::to_string(getpid()) + "_" + std::to_string(file_counter++) + ".cnf");

@@ -1,5 +1,6 @@
-// Exact synthesis by a SAT solver: the fewest new three-input gates, on top
-// of a network's signals, that compute a target where it is cared about.
+// Exact synthesis by a SAT solver: new gates (three-input, or the two-input
+// set), on top of a network's signals, that compute a target where it is
+// cared about.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@ struct ExactParams {
   std::string solver = "cadical";  // a DIMACS solver printing "v" lines
   long conflicts = 200000;         // per call; past it the answer counts as "no"
   uint64_t seed = 0;               // the solver's seed
+  int arity = 3;                   // 3: any three-input gate; 2: And, Or, Xor, AndNot
 };
 
 // Appends `k` new gates to `net` whose last equals t on the care set m

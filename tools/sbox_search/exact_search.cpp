@@ -1,5 +1,6 @@
 #include "exact_search.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,7 +17,7 @@ bool Trace() { return std::getenv("SBOX_TRACE") != nullptr; }
 int AddOutput(Netlist &net, int box, int j, int limit, const ExactParams &sat) {
   const TruthTable t = OutputTable(box, j);
   for (int i = 0; i < net.size; ++i)
-    if (net.tt[i] == t || net.tt[i] == ~t) {
+    if (net.tt[i] == t || (net.tt[i] == ~t && sat.arity == 3)) {  // a complement is free in a LUT
       net.out[j] = 2 * i + (net.tt[i] != t);
       return 1;
     }
@@ -25,6 +26,7 @@ int AddOutput(Netlist &net, int box, int j, int limit, const ExactParams &sat) {
   for (int cost = limit; cost >= 1; --cost) {
     bool ok = false;
     for (const bool two : {true, false}) {
+      if (two && sat.arity == 2) continue;  // two-input gates: the XOR never folds
       const int k = two ? cost : cost - 1;
       if (k < 1) continue;
       Netlist trial = net;
@@ -51,12 +53,13 @@ int AddOutput(Netlist &net, int box, int j, int limit, const ExactParams &sat) {
 int AddOutputFewest(Netlist &net, int box, int j, int max_cost, const ExactParams &sat) {
   const TruthTable t = OutputTable(box, j);
   for (int i = 0; i < net.size; ++i)
-    if (net.tt[i] == t || net.tt[i] == ~t) {
+    if (net.tt[i] == t || (net.tt[i] == ~t && sat.arity == 3)) {  // a complement is free in a LUT
       net.out[j] = 2 * i + (net.tt[i] != t);
       return 1;
     }
   for (int cost = 1; cost <= max_cost; ++cost)
     for (const bool two : {true, false}) {
+      if (two && sat.arity == 2) continue;  // two-input gates: the XOR never folds
       const int k = two ? cost : cost - 1;
       if (k < 1) continue;
       const int lit = ExactExtend(net, t, kAll, k, two, sat);
@@ -71,7 +74,104 @@ int AddOutputFewest(Netlist &net, int box, int j, int max_cost, const ExactParam
   return -1;
 }
 
+// Output literal values of `net` with signal g's truth table replaced by
+// `value` (the gates after g recomputed).
+std::array<TruthTable, kOutputs> OutputsWith(const Netlist &net, int g, TruthTable value) {
+  std::array<TruthTable, kMaxSignals> tt = net.tt;
+  tt[g] = value;
+  for (int i = g + 1; i < net.size; ++i) tt[i] = Evaluate(net.gate[i], tt.data());
+  std::array<TruthTable, kOutputs> out{};
+  for (int j = 0; j < kOutputs; ++j) out[j] = tt[net.out[j] >> 1] ^ ((net.out[j] & 1) ? kAll : 0);
+  return out;
+}
+
+// Gate g replaced, with the gates only it needs, by fewer new gates that
+// agree with it where its value reaches an output (the rows where flipping
+// it changes one). The new gates may read any signal outside g's fanout.
+// Returns true, with `net` changed, if that made the network smaller.
+bool RebuildGate(Netlist &net, int box, int g, int max_gates, const ExactParams &sat) {
+  const auto now = OutputsWith(net, g, net.tt[g]);
+  const auto flipped = OutputsWith(net, g, ~net.tt[g]);
+  TruthTable care = 0;
+  for (int j = 0; j < kOutputs; ++j) care |= now[j] ^ flipped[j];
+  // The gates only g needs: those left unused once g reads nothing.
+  Netlist cut = net;
+  cut.gate[g] = Gate{1, {0, 0, 0}, 2};
+  std::array<bool, kMaxSignals> live{};
+  for (int lit : cut.out) live[lit >> 1] = true;
+  for (int i = cut.size - 1; i >= kInputs; --i)
+    if (live[i])
+      for (int k = 0; k < cut.gate[i].arity; ++k) live[cut.gate[i].in[k]] = true;
+  int cone = 1;
+  for (int i = kInputs; i < g; ++i) cone += !live[i];
+  const int limit = std::min(cone - 1, max_gates);
+  if (limit < 1) return false;
+  // g's fanout, which must come after the new gates.
+  std::array<bool, kMaxSignals> fanout{};
+  fanout[g] = true;
+  for (int i = g + 1; i < net.size; ++i)
+    for (int k = 0; k < net.gate[i].arity; ++k) fanout[i] = fanout[i] || fanout[net.gate[i].in[k]];
+  // The base: every signal outside the fanout, in order (g's own cone
+  // included: what the new gates do not read falls away).
+  Netlist base;
+  std::array<int, kMaxSignals> index{};
+  for (int v = 0; v < kInputs; ++v) {
+    base.tt[v] = net.tt[v];
+    index[v] = v;
+  }
+  for (int i = kInputs; i < net.size; ++i) {
+    if (fanout[i]) continue;
+    Gate q = net.gate[i];
+    for (int k = 0; k < q.arity; ++k) q.in[k] = index[q.in[k]];
+    index[i] = base.size;
+    base.gate[base.size] = q;
+    base.tt[base.size] = net.tt[i];
+    ++base.size;
+  }
+  for (int k = 1; k <= limit; ++k) {
+    Netlist grown = base;
+    const int lit = ExactExtend(grown, net.tt[g], care, k, false, sat);
+    if (lit == kNoLit) continue;
+    index[g] = lit >> 1;
+    for (int i = g + 1; i < net.size; ++i) {
+      if (!fanout[i]) continue;
+      Gate q = net.gate[i];
+      for (int m = 0; m < q.arity; ++m) q.in[m] = index[q.in[m]];
+      index[i] = grown.size;
+      grown.gate[grown.size] = q;
+      grown.tt[grown.size] = Evaluate(q, grown.tt.data());
+      ++grown.size;
+    }
+    for (int j = 0; j < kOutputs; ++j) grown.out[j] = 2 * index[net.out[j] >> 1] + (net.out[j] & 1);
+    const Netlist candidate = Compact(grown);
+    if (!Verify(candidate, box)) return false;
+    const bool lut3 = sat.arity == 3;
+    const Counts c = Count(candidate, lut3), o = Count(net, lut3);
+    if (c.with_outputs < o.with_outputs || (c.with_outputs == o.with_outputs && c.gates < o.gates)) {
+      if (Trace())
+        std::fprintf(stderr, "S%d gate rebuilt (%d-input gates): %d -> %d\n", box + 1, sat.arity,
+                     o.with_outputs, c.with_outputs);
+      net = candidate;
+      return true;
+    }
+    return false;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool ExactRebuildGates(int box, const ExactSearchParams &p, Netlist &net) {
+  if (!Verify(net, box)) return false;
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int g = net.size - 1; g >= kInputs; --g) {
+      if (g >= net.size) continue;
+      if (RebuildGate(net, box, g, p.window, p.sat)) changed = true;
+    }
+  }
+  return true;
+}
 
 bool ExactBuild(int box, const std::array<int, kOutputs> &order, const ExactSearchParams &p, Netlist &net) {
   Netlist cur;
@@ -84,6 +184,7 @@ bool ExactBuild(int box, const std::array<int, kOutputs> &order, const ExactSear
 
 bool ExactImprove(int box, const std::array<int, kOutputs> &order, const ExactSearchParams &p, Netlist &net) {
   if (!Verify(net, box)) return false;
+  const bool lut3 = p.sat.arity == 3;
   for (int round = 0; round < p.improve_rounds; ++round) {
     bool changed = false;
     // Two outputs at a time: the network of the other two kept, the two
@@ -99,7 +200,7 @@ bool ExactImprove(int box, const std::array<int, kOutputs> &order, const ExactSe
         kept.out[j1] = kept.out[keep];
         kept.out[j2] = kept.out[keep];
         kept = Compact(kept);
-        const Counts o = Count(net, true);
+        const Counts o = Count(net, lut3);
         // What the two may cost together: the gates they alone need and
         // their XORs, less one.
         const int budget = (net.size - kept.size) + 2 - 1;
@@ -108,7 +209,7 @@ bool ExactImprove(int box, const std::array<int, kOutputs> &order, const ExactSe
         if (AddOutputFewest(kept, box, j2, budget - c1, p.sat) < 0) continue;
         const Netlist candidate = Compact(kept);
         if (!Verify(candidate, box)) continue;
-        const Counts c = Count(candidate, true);
+        const Counts c = Count(candidate, lut3);
         if (c.with_outputs < o.with_outputs || (c.with_outputs == o.with_outputs && c.gates < o.gates)) {
           if (Trace())
             std::fprintf(stderr, "S%d outputs %d, %d rebuilt: %d -> %d\n", box + 1, j1 + 1, j2 + 1,
@@ -123,14 +224,14 @@ bool ExactImprove(int box, const std::array<int, kOutputs> &order, const ExactSe
       others.out[j] = others.out[(j + 1) % kOutputs];
       others = Compact(others);
       const int private_cost =
-          (net.size - others.size) + (FoldsIntoOutput(net, UseCounts(net), net.out[j]) ? 0 : 1);
+          (net.size - others.size) + (lut3 && FoldsIntoOutput(net, UseCounts(net), net.out[j]) ? 0 : 1);
       if (private_cost < 2) continue;
       // What output j costs now, at most: its private gates and its XOR
       // (the others' XORs stay as they are, or fold better).
       if (AddOutput(others, box, j, private_cost - 1, p.sat) < 0) continue;
       const Netlist candidate = Compact(others);
       if (!Verify(candidate, box)) continue;
-      const Counts c = Count(candidate, true), o = Count(net, true);
+      const Counts c = Count(candidate, lut3), o = Count(net, lut3);
       if (c.with_outputs < o.with_outputs || (c.with_outputs == o.with_outputs && c.gates < o.gates)) {
         if (Trace())
           std::fprintf(stderr, "S%d output %d rebuilt: %d -> %d\n", box + 1, j + 1, o.with_outputs,

@@ -16,7 +16,14 @@ struct ExactSearchParams {
   int improve_rounds = 2;  // rounds of rebuilding each output over the others
   int max_cost = 12;       // per output, when building
   bool pairs = true;       // also rebuild two outputs at a time
+  int window = 4;          // new gates per gate rebuilt, at most (ExactRebuildGates)
 };
+
+// Each gate, with the gates only it needs, rebuilt as fewer gates over
+// the signals outside its fanout, matching it only where its value reaches
+// an output; repeated until no gate gives. The network never grows. With
+// p.sat.arity 2 the network and the new gates are of the two-input set.
+bool ExactRebuildGates(int box, const ExactSearchParams &p, Netlist &net);
 
 // Outputs built in `order`, each with the fewest gates the solver finds over
 // the inputs and the gates of the outputs before it; then ExactImprove.

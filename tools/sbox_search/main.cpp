@@ -24,6 +24,9 @@
 //                                 (exact_search.h), numbered R, R + 1, ...
 //   --exact N                     rounds of rebuilding each output of the best
 //                                 three-input network by exact synthesis
+//   --exact2 1                    the two-input networks' gates rebuilt too
+//   --exact-window N              new gates per gate rebuilt, at most
+//   --exact-pairs 0|1             rebuild two outputs at a time too
 //   --exact-conflicts N           the solver's conflict limit per call
 // The exact steps run the SAT solver `cadical` (Debian package cadical),
 // with a conflict limit rather than a time limit so a run repeats exactly.
@@ -67,6 +70,7 @@ struct Options {
   // Rounds of rebuilding each output of the best three-input network by
   // exact synthesis (exact_search.h); 0: none.
   int exact_rounds = 0;
+  bool exact2 = false;  // the two-input network's gates rebuilt too (ExactRebuildGates)
   // Exact builds of three-input networks (ExactBuild), numbered from
   // build_first: each number gives an output order and a solver seed.
   int builds = 0;
@@ -156,12 +160,27 @@ BoxCircuits SearchBox(int box, const Options &opt, const BoxCircuits *loaded) {
     std::fprintf(stderr, "S%d: no network found\n", box + 1);
     std::exit(1);
   }
+  if (opt.exact2 && have2) {
+    ExactSearchParams params = opt.exact;
+    params.sat.arity = 2;
+    params.sat.seed = uint64_t(box);
+    const int before = Count(best.gates2, false).with_outputs;
+    params.improve_rounds = std::max(1, opt.exact_rounds);
+    if (!ExactRebuildGates(box, params, best.gates2) ||
+        !ExactImprove(box, {0, 1, 2, 3}, params, best.gates2) || !Verify(best.gates2, box)) {
+      std::fprintf(stderr, "S%d: exact rebuilding produced a wrong two-input network\n", box + 1);
+      std::exit(1);
+    }
+    std::fprintf(stderr, "S%d exact rebuilding: two-input %d -> %d with output XORs\n", box + 1, before,
+                 Count(best.gates2, false).with_outputs);
+  }
   if (opt.exact_rounds > 0 && have3) {
     ExactSearchParams params = opt.exact;
     params.improve_rounds = opt.exact_rounds;
     params.sat.seed = uint64_t(box);
     const int before = Count(best.gates3, true).with_outputs;
-    if (!ExactImprove(box, {0, 1, 2, 3}, params, best.gates3) || !Verify(best.gates3, box)) {
+    if (!ExactRebuildGates(box, params, best.gates3) ||
+        !ExactImprove(box, {0, 1, 2, 3}, params, best.gates3) || !Verify(best.gates3, box)) {
       std::fprintf(stderr, "S%d: exact rebuilding produced a wrong network\n", box + 1);
       std::exit(1);
     }
@@ -192,6 +211,12 @@ int Main(int argc, char **argv) {
       opt.build_first = static_cast<int>(v);
     else if (flag == "--exact")
       opt.exact_rounds = static_cast<int>(v);
+    else if (flag == "--exact2")
+      opt.exact2 = v != 0;
+    else if (flag == "--exact-window")
+      opt.exact.window = static_cast<int>(v);
+    else if (flag == "--exact-pairs")
+      opt.exact.pairs = v != 0;
     else if (flag == "--exact-conflicts")
       opt.exact.sat.conflicts = v;
     else if (flag == "--threads")
