@@ -223,7 +223,8 @@ std::string EmitHeader(const std::array<BoxCircuits, 8> &boxes, const std::strin
       const Netlist &net = set == 2 ? boxes[b].gates2 : boxes[b].gates3;
       h << "\ntemplate <class G, class V>\ninline void SBox" << b + 1 << "Gates" << set
         << "(V x1, V x2, V x3, V x4, V x5, V x6, V &o1, V &o2, V &o3, V &o4) {\n";
-      h << Writer(net, set == 3).Body() << "}\n";
+      const std::string &body = set == 2 ? boxes[b].body2 : boxes[b].body3;
+      h << (body.empty() ? Writer(net, set == 3).Body() : body) << "}\n";
     }
   }
   h << "\n// clang-format on\n\n}  // namespace compatcrypt::des::circuits\n";

@@ -11,6 +11,9 @@ namespace sbox_search {
 struct BoxCircuits {
   Netlist gates2;  // And/Or/Xor/AndNot/Not
   Netlist gates3;  // three-input LUTs and the two-input gates
+  // Function bodies as read from an earlier header (ParseHeader), written
+  // back unchanged while the network is; empty: written from the network.
+  std::string body2, body3;
 };
 
 // `command` is the command line that wrote it, named in its comment.

@@ -187,6 +187,17 @@ BoxCircuits SearchBox(int box, const Options &opt, const BoxCircuits *loaded) {
     std::fprintf(stderr, "S%d exact rebuilding: three-input %d -> %d with output XORs\n", box + 1, before,
                  Count(best.gates3, true).with_outputs);
   }
+  // A network the exact steps left as it was keeps its text.
+  if (loaded) {
+    const auto same = [](const Netlist &a, const Netlist &b, bool lut3) {
+      return Count(a, lut3).with_outputs == Count(b, lut3).with_outputs &&
+             Count(a, lut3).gates == Count(b, lut3).gates;
+    };
+    best.body2 = same(best.gates2, loaded->gates2, false) ? loaded->body2 : "";
+    best.body3 = same(best.gates3, loaded->gates3, true) ? loaded->body3 : "";
+    if (best.body2.size()) best.gates2 = loaded->gates2;
+    if (best.body3.size()) best.gates3 = loaded->gates3;
+  }
   return best;
 }
 

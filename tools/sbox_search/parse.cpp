@@ -41,6 +41,7 @@ bool ParseHeader(const std::string &text, std::array<BoxCircuits, 8> &boxes, std
   std::istringstream in(text);
   std::string line;
   Netlist *net = nullptr;
+  std::string *body = nullptr;
   std::map<std::string, int> name;
   int box = 0, set = 0;
   auto signal = [&](const std::string &n, bool &ok) {
@@ -58,6 +59,8 @@ bool ParseHeader(const std::string &text, std::array<BoxCircuits, 8> &boxes, std
       box = std::stoi(m[1]) - 1;
       set = std::stoi(m[2]);
       net = set == 2 ? &boxes[box].gates2 : &boxes[box].gates3;
+      body = set == 2 ? &boxes[box].body2 : &boxes[box].body3;
+      body->clear();
       *net = Netlist{};
       name.clear();
       for (int v = 0; v < kInputs; ++v) {
@@ -80,6 +83,7 @@ bool ParseHeader(const std::string &text, std::array<BoxCircuits, 8> &boxes, std
       error = Cat(where, "more gates than the search ever builds");
       return false;
     }
+    *body += line + "\n";
     bool ok = true;
     Gate g;
     if (std::regex_match(line, m, two)) {
