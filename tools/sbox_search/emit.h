@@ -3,6 +3,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "netlist.h"
 
@@ -16,7 +17,8 @@ struct BoxCircuits {
   std::string body2, body3;
 };
 
-// `command` is the command line that wrote it, named in its comment.
-std::string EmitHeader(const std::array<BoxCircuits, 8> &boxes, const std::string &command);
+// `commands`: the command lines that wrote it, in turn (each one's output
+// the next one's --start), named in its comment.
+std::string EmitHeader(const std::array<BoxCircuits, 8> &boxes, const std::vector<std::string> &commands);
 
 }  // namespace sbox_search

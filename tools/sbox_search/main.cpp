@@ -263,18 +263,22 @@ int Main(int argc, char **argv) {
     }
   }
   std::array<BoxCircuits, 8> loaded;
+  std::vector<std::string> commands;
   if (!opt.start.empty()) {
     std::ifstream in(opt.start);
     std::stringstream text;
     text << in.rdbuf();
     std::string error;
-    if (!in || !ParseHeader(text.str(), loaded, error)) {
+    if (!in || !ParseHeader(text.str(), loaded, commands, error)) {
       std::fprintf(stderr, "%s: %s\n", opt.start.c_str(), in ? error.c_str() : "cannot read");
       return 1;
     }
   }
+  // A header that names no command came from the default run.
+  if (!opt.start.empty() && commands.empty()) commands.push_back("compatcrypt_sbox_search");
   std::string command = "compatcrypt_sbox_search";
   for (int i = 1; i < argc; ++i) command += std::string(" ") + argv[i];
+  commands.push_back(command);
   const auto start = std::chrono::steady_clock::now();
   std::array<BoxCircuits, 8> boxes;
   std::atomic<int> next{0};
@@ -317,7 +321,7 @@ int Main(int argc, char **argv) {
   std::printf("all 16 networks match the S-box tables on all 64 inputs; %.1f s\n", secs);
   if (opt.arities != 12) return 0;  // a partial run for trying settings
   std::ofstream f(opt.out);
-  f << EmitHeader(boxes, command);
+  f << EmitHeader(boxes, commands);
   if (!f) {
     std::fprintf(stderr, "cannot write %s\n", opt.out.c_str());
     return 1;

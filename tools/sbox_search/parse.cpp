@@ -30,7 +30,9 @@ std::string Cat(const T &...parts) {
 
 }  // namespace
 
-bool ParseHeader(const std::string &text, std::array<BoxCircuits, 8> &boxes, std::string &error) {
+bool ParseHeader(const std::string &text, std::array<BoxCircuits, 8> &boxes,
+                 std::vector<std::string> &commands, std::string &error) {
+  commands.clear();
   const std::regex head(R"(^inline void SBox([1-8])Gates([23])\(.*)");
   const std::regex two(R"(^  const V (t\d+) = G::(Xor|And|Or|AndNot)\((\w+), (\w+)\);$)");
   const std::regex one(R"(^  const V (t\d+) = G::Not\((\w+)\);$)");
@@ -55,6 +57,10 @@ bool ParseHeader(const std::string &text, std::array<BoxCircuits, 8> &boxes, std
   for (int number = 1; std::getline(in, line); ++number) {
     std::smatch m;
     const std::string where = Cat("line ", number, ": ");
+    if (line.rfind("//   compatcrypt_sbox_search", 0) == 0 && !net) {
+      commands.push_back(line.substr(5));
+      continue;
+    }
     if (std::regex_match(line, m, head)) {
       box = std::stoi(m[1]) - 1;
       set = std::stoi(m[2]);
