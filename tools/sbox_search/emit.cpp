@@ -209,7 +209,20 @@ std::string EmitHeader(const std::array<BoxCircuits, 8> &boxes, const std::vecto
   for (int b = 0; b < 8; ++b) h << " " << c3[b];
   h << "\n//\n// Written by these runs in turn (from the repository root, each reading the\n"
        "// header the one before wrote):\n";
-  for (const std::string &c : commands) h << "//   " << c << "\n";
+  // Each command on lines of at most 110 columns, the later ones indented.
+  for (const std::string &c : commands) {
+    std::istringstream words(c);
+    std::string line = "//  ", word;
+    while (words >> word) {
+      if (line.size() + 1 + word.size() > 110) {
+        h << line << "\n";
+        line = "//      ";
+      }
+      line += ' ';
+      line += word;
+    }
+    h << line << "\n";
+  }
   h << "// One S-box alone: the same with --box N (prints its counts, writes nothing).";
   h << "\n#pragma once\n\nnamespace compatcrypt::des::circuits {\n\n";
   h << "// clang-format off\n";

@@ -61,6 +61,11 @@ bool ParseHeader(const std::string &text, std::array<BoxCircuits, 8> &boxes,
       commands.push_back(line.substr(5));
       continue;
     }
+    if (line.rfind("//       ", 0) == 0 && !net && !commands.empty()) {  // a command's next line
+      commands.back() += ' ';
+      commands.back() += line.substr(9);
+      continue;
+    }
     if (std::regex_match(line, m, head)) {
       box = std::stoi(m[1]) - 1;
       set = std::stoi(m[2]);
