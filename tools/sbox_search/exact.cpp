@@ -21,10 +21,12 @@ namespace {
 // target itself, so only the rows in the care set appear at all.
 class Encoder {
  public:
-  Encoder(const Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, int arity)
-      : net_(net), t_(t), k_(k), base_(net.size), arity_(arity), combos_(1 << arity) {
+  // With m2 nonzero, some gate (o2 selects which) also equals t2 on m2.
+  Encoder(const Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, int arity, TruthTable t2 = 0,
+          TruthTable m2 = 0)
+      : net_(net), t_(t), k_(k), base_(net.size), arity_(arity), combos_(1 << arity), second_(m2 != 0) {
     for (int r = 0; r < 64; ++r)
-      if ((m >> r) & 1) rows_.push_back(r);
+      if (((m | m2) >> r) & 1) rows_.push_back(r);
     const int rows = static_cast<int>(rows_.size());
     for (int i = 0; i < k; ++i) {
       sel_.emplace_back();
@@ -34,7 +36,19 @@ class Encoder {
         y_[i].push_back(NewVars(rows));
       }
       f_.push_back(NewVars(combos_));
-      x_.push_back(i + 1 < k ? NewVars(rows) : -1);
+      x_.push_back(i + 1 < k || second_ ? NewVars(rows) : -1);
+    }
+    if (second_) {
+      o2_ = NewVars(k);
+      std::vector<int> any;
+      for (int i = 0; i < k; ++i) any.push_back(o2_ + i);
+      Clause(any);
+      for (int r = 0; r < rows; ++r) {
+        const int x = x_[k - 1] + r;
+        if ((m >> rows_[r]) & 1) Clause({((t >> rows_[r]) & 1) ? x : -x});
+        if (!((m2 >> rows_[r]) & 1)) continue;
+        for (int i = 0; i < k; ++i) Clause({-(o2_ + i), ((t2 >> rows_[r]) & 1) ? x_[i] + r : -(x_[i] + r)});
+      }
     }
     for (int i = 0; i < k; ++i) Gate(i, last_two && i + 1 == k);
     if (arity_ == 2)  // And, Or, Xor and AndNot either way round alone
@@ -50,9 +64,10 @@ class Encoder {
         Clause({-F(k - 1, p), F(k - 1, p | 4)});
         Clause({F(k - 1, p), -F(k - 1, p | 4)});
       }
-    // Every gate but the last feeds a later one.
+    // Every gate but the last feeds a later one (or is the second target).
     for (int i = 0; i + 1 < k; ++i) {
       std::vector<int> c;
+      if (second_) c.push_back(o2_ + i);
       for (int q = i + 1; q < k; ++q)
         for (int s = 0; s < arity_; ++s) c.push_back(Sel(q, s, base_ + i));
       Clause(c);
@@ -60,6 +75,12 @@ class Encoder {
   }
 
   int Vars() const { return vars_; }
+  // The gate the solver chose for the second target.
+  int Second(const std::vector<char> &value) const {
+    for (int i = 0; i < k_; ++i)
+      if (value[o2_ + i]) return i;
+    return k_ - 1;
+  }
 
   std::string Dimacs() const {
     std::ostringstream o;
@@ -156,7 +177,7 @@ class Encoder {
         std::vector<int> c;
         for (int s = 0; s < arity_; ++s)
           c.push_back(((p >> (arity_ - 1 - s)) & 1) ? -Y(i, s, r) : Y(i, s, r));
-        if (i + 1 == k_) {
+        if (i + 1 == k_ && !second_) {
           c.push_back(((t_ >> rows_[r]) & 1) ? F(i, p) : -F(i, p));
           Clause(c);
           continue;
@@ -175,6 +196,8 @@ class Encoder {
   const Netlist &net_;
   TruthTable t_;
   int k_, base_, arity_, combos_;
+  bool second_;
+  int o2_ = 0;
   std::vector<int> rows_;
   std::vector<std::vector<int>> sel_, y_;
   std::vector<int> f_, x_;
@@ -187,9 +210,12 @@ std::atomic<long> file_counter{0};
 
 }  // namespace
 
-int ExactExtend(Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, const ExactParams &p) {
+namespace {
+
+int Solve(Netlist &net, TruthTable t, TruthTable m, TruthTable t2, TruthTable m2, int k, bool last_two,
+          const ExactParams &p, int *lit2) {
   if (k < 1 || net.size + k > kMaxSignals) return kNoLit;
-  const Encoder enc(net, t, m, k, last_two, p.arity);
+  const Encoder enc(net, t, m, k, last_two, p.arity, t2, m2);
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() /
       ("compatcrypt_sbox_" + std::to_string(getpid()) + "_" + std::to_string(file_counter++) + ".cnf");
@@ -238,12 +264,25 @@ int ExactExtend(Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, 
   Netlist grown = net;
   enc.Extract(value, grown);
   const int last = grown.size - 1;
-  if (((grown.tt[last] ^ t) & m) != 0) {
+  const int second = net.size + enc.Second(value);
+  if (((grown.tt[last] ^ t) & m) != 0 || ((grown.tt[second] ^ t2) & m2) != 0) {
     std::fprintf(stderr, "exact synthesis: the solver's answer does not compute the target\n");
     return kNoLit;
   }
+  if (lit2) *lit2 = 2 * second;
   net = grown;
   return 2 * last;
+}
+
+}  // namespace
+
+int ExactExtend(Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, const ExactParams &p) {
+  return Solve(net, t, m, 0, 0, k, last_two, p, nullptr);
+}
+
+int ExactExtend2(Netlist &net, TruthTable t, TruthTable m, TruthTable t2, TruthTable m2, int k,
+                 const ExactParams &p, int &lit2) {
+  return Solve(net, t, m, t2, m2, k, false, p, &lit2);
 }
 
 }  // namespace sbox_search

@@ -24,4 +24,9 @@ struct ExactParams {
 // up at its conflict limit.
 int ExactExtend(Netlist &net, TruthTable t, TruthTable m, int k, bool last_two, const ExactParams &p);
 
+// The same with two targets: the last gate equals t on m and some new gate,
+// whose literal goes to lit2, equals t2 on m2 (m2 nonzero).
+int ExactExtend2(Netlist &net, TruthTable t, TruthTable m, TruthTable t2, TruthTable m2, int k,
+                 const ExactParams &p, int &lit2);
+
 }  // namespace sbox_search

@@ -85,34 +85,59 @@ std::array<TruthTable, kOutputs> OutputsWith(const Netlist &net, int g, TruthTab
   return out;
 }
 
-// Gate g replaced, with the gates only it needs, by fewer new gates that
-// agree with it where its value reaches an output (the rows where flipping
-// it changes one). The new gates may read any signal outside g's fanout.
-// Returns true, with `net` changed, if that made the network smaller.
-bool RebuildGate(Netlist &net, int box, int g, int max_gates, const ExactParams &sat) {
-  const auto now = OutputsWith(net, g, net.tt[g]);
-  const auto flipped = OutputsWith(net, g, ~net.tt[g]);
-  TruthTable care = 0;
-  for (int j = 0; j < kOutputs; ++j) care |= now[j] ^ flipped[j];
-  // The gates only g needs: those left unused once g reads nothing.
-  Netlist cut = net;
-  cut.gate[g] = Gate{1, {0, 0, 0}, 2};
+// Gates only the gates in `cut` need (those left unused once they read
+// nothing), counting the cut gates themselves.
+int ConeSize(const Netlist &net, std::initializer_list<int> cut, std::array<bool, kMaxSignals> *live_out) {
   std::array<bool, kMaxSignals> live{};
-  for (int lit : cut.out) live[lit >> 1] = true;
-  for (int i = cut.size - 1; i >= kInputs; --i)
-    if (live[i])
-      for (int k = 0; k < cut.gate[i].arity; ++k) live[cut.gate[i].in[k]] = true;
-  int cone = 1;
-  for (int i = kInputs; i < g; ++i) cone += !live[i];
+  for (int lit : net.out) live[lit >> 1] = true;
+  for (int i = net.size - 1; i >= kInputs; --i) {
+    bool is_cut = false;
+    for (int g : cut) is_cut |= g == i;
+    if (live[i] && !is_cut)
+      for (int k = 0; k < net.gate[i].arity; ++k) live[net.gate[i].in[k]] = true;
+  }
+  int cone = static_cast<int>(cut.size());
+  int last = 0;
+  for (int g : cut) last = std::max(last, g);
+  for (int i = kInputs; i < last; ++i) {
+    bool is_cut = false;
+    for (int g : cut) is_cut |= g == i;
+    cone += !live[i] && !is_cut;
+  }
+  if (live_out) *live_out = live;
+  return cone;
+}
+
+// Gate g1 (and g2 unless it is -1) replaced, with the gates only they need,
+// by fewer new gates that agree with each where its value reaches an output
+// (the rows where flipping it changes one). The new gates may read any
+// signal outside their fanout. Returns true, with `net` changed, if that
+// made the network smaller.
+bool RebuildGates(Netlist &net, int box, int g1, int g2, int max_gates, const ExactParams &sat) {
+  const bool two = g2 >= 0;
+  auto care_of = [&](int g) {
+    const auto now = OutputsWith(net, g, net.tt[g]);
+    const auto flipped = OutputsWith(net, g, ~net.tt[g]);
+    TruthTable care = 0;
+    for (int j = 0; j < kOutputs; ++j) care |= now[j] ^ flipped[j];
+    return care;
+  };
+  const TruthTable care1 = care_of(g1), care2 = two ? care_of(g2) : 0;
+  const int cone = two ? ConeSize(net, {g1, g2}, nullptr) : ConeSize(net, {g1}, nullptr);
   const int limit = std::min(cone - 1, max_gates);
-  if (limit < 1) return false;
-  // g's fanout, which must come after the new gates.
+  if (limit < (two ? 2 : 1)) return false;
+  // The fanout, which must come after the new gates.
   std::array<bool, kMaxSignals> fanout{};
-  fanout[g] = true;
-  for (int i = g + 1; i < net.size; ++i)
-    for (int k = 0; k < net.gate[i].arity; ++k) fanout[i] = fanout[i] || fanout[net.gate[i].in[k]];
-  // The base: every signal outside the fanout, in order (g's own cone
-  // included: what the new gates do not read falls away).
+  fanout[g1] = true;
+  if (two) fanout[g2] = true;
+  for (int i = kInputs; i < net.size; ++i)
+    for (int k = 0; k < net.gate[i].arity; ++k) {
+      if (!fanout[net.gate[i].in[k]]) continue;
+      if (i == g1 || i == g2) return false;  // one feeds the other
+      fanout[i] = true;
+    }
+  // The base: every signal outside the fanout, in order (the cut gates'
+  // cones included: what the new gates do not read falls away).
   Netlist base;
   std::array<int, kMaxSignals> index{};
   for (int v = 0; v < kInputs; ++v) {
@@ -128,13 +153,16 @@ bool RebuildGate(Netlist &net, int box, int g, int max_gates, const ExactParams 
     base.tt[base.size] = net.tt[i];
     ++base.size;
   }
-  for (int k = 1; k <= limit; ++k) {
+  for (int k = two ? 2 : 1; k <= limit; ++k) {
     Netlist grown = base;
-    const int lit = ExactExtend(grown, net.tt[g], care, k, false, sat);
+    int lit2 = kNoLit;
+    const int lit = two ? ExactExtend2(grown, net.tt[g1], care1, net.tt[g2], care2, k, sat, lit2)
+                        : ExactExtend(grown, net.tt[g1], care1, k, false, sat);
     if (lit == kNoLit) continue;
-    index[g] = lit >> 1;
-    for (int i = g + 1; i < net.size; ++i) {
-      if (!fanout[i]) continue;
+    index[g1] = lit >> 1;
+    if (two) index[g2] = lit2 >> 1;
+    for (int i = kInputs; i < net.size; ++i) {
+      if (!fanout[i] || i == g1 || i == g2) continue;
       Gate q = net.gate[i];
       for (int m = 0; m < q.arity; ++m) q.in[m] = index[q.in[m]];
       index[i] = grown.size;
@@ -149,8 +177,8 @@ bool RebuildGate(Netlist &net, int box, int g, int max_gates, const ExactParams 
     const Counts c = Count(candidate, lut3), o = Count(net, lut3);
     if (c.with_outputs < o.with_outputs || (c.with_outputs == o.with_outputs && c.gates < o.gates)) {
       if (Trace())
-        std::fprintf(stderr, "S%d gate rebuilt (%d-input gates): %d -> %d\n", box + 1, sat.arity,
-                     o.with_outputs, c.with_outputs);
+        std::fprintf(stderr, "S%d %s rebuilt (%d-input gates): %d -> %d\n", box + 1,
+                     two ? "gate pair" : "gate", sat.arity, o.with_outputs, c.with_outputs);
       net = candidate;
       return true;
     }
@@ -167,8 +195,15 @@ bool ExactRebuildGates(int box, const ExactSearchParams &p, Netlist &net) {
     changed = false;
     for (int g = net.size - 1; g >= kInputs; --g) {
       if (g >= net.size) continue;
-      if (RebuildGate(net, box, g, p.window, p.sat)) changed = true;
+      if (RebuildGates(net, box, g, -1, p.window, p.sat)) changed = true;
     }
+    // Pairs of gates whose cones share gates that neither needs alone.
+    for (int g1 = net.size - 1; g1 >= kInputs && !changed; --g1)
+      for (int g2 = g1 - 1; g2 >= kInputs && !changed; --g2) {
+        const int joint = ConeSize(net, {g1, g2}, nullptr);
+        if (joint <= ConeSize(net, {g1}, nullptr) + ConeSize(net, {g2}, nullptr) || joint < 3) continue;
+        if (RebuildGates(net, box, g1, g2, p.window, p.sat)) changed = true;
+      }
   }
   return true;
 }

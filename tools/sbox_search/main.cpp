@@ -40,6 +40,15 @@
 // tried in, from fixed seeds, so a run is reproducible. Two-input networks
 // are also merged into three-input gates. Every network is checked against
 // the S-box tables for all 64 inputs before it is written.
+//
+// The exact steps (exact_search.h) take a finished network further: a gate,
+// or two gates whose cones share gates, with the gates only they need, is
+// rebuilt as fewer gates over every signal outside their fanout, matching
+// each only on the rows where its value reaches an output; an output, or two,
+// is rebuilt over the gates the others need. A SAT solver finds the new gates
+// (exact.h): a step that gives nothing shows, unless the solver stopped at
+// its conflict limit, that no smaller replacement of that kind exists. The
+// committed header names, in its comment, the runs that wrote it in turn.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
