@@ -208,15 +208,6 @@ bool ExactRebuildGates(int box, const ExactSearchParams &p, Netlist &net) {
   return true;
 }
 
-bool ExactBuild(int box, const std::array<int, kOutputs> &order, const ExactSearchParams &p, Netlist &net) {
-  Netlist cur;
-  for (int v = 0; v < kInputs; ++v) cur.tt[v] = InputTable(v);
-  for (int j : order)
-    if (AddOutputFewest(cur, box, j, p.max_cost, p.sat) < 0) return false;
-  net = Compact(cur);
-  return Verify(net, box) && ExactImprove(box, order, p, net);
-}
-
 bool ExactImprove(int box, const std::array<int, kOutputs> &order, const ExactSearchParams &p, Netlist &net) {
   if (!Verify(net, box)) return false;
   const bool lut3 = p.sat.arity == 3;

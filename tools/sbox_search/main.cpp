@@ -20,8 +20,6 @@
 //                                 rewritten unless --out names it)
 //   --boxes LIST                  with --start: work on these S-boxes only
 //                                 ("157"), copy the others
-//   --builds N, --build-first R   exact three-input builds per S-box
-//                                 (exact_search.h), numbered R, R + 1, ...
 //   --exact N                     rounds of rebuilding each output of the best
 //                                 three-input network by exact synthesis
 //   --exact2 1                    the two-input networks' gates rebuilt too
@@ -80,10 +78,6 @@ struct Options {
   // exact synthesis (exact_search.h); 0: none.
   int exact_rounds = 0;
   bool exact2 = false;  // the two-input network's gates rebuilt too (ExactRebuildGates)
-  // Exact builds of three-input networks (ExactBuild), numbered from
-  // build_first: each number gives an output order and a solver seed.
-  int builds = 0;
-  int build_first = 0;
   ExactSearchParams exact;
   std::string start;  // a header to start from instead of searching
   int threads = 2;
@@ -141,28 +135,6 @@ BoxCircuits SearchBox(int box, const Options &opt, const BoxCircuits *loaded) {
         best.gates3 = fused;
         have3 = true;
       }
-    }
-  }
-  for (int r = opt.build_first; r < opt.build_first + opt.builds && ((opt.arities >> 3) & 1); ++r) {
-    // Output order and solver seed from the build's number.
-    const uint64_t seed = (uint64_t(box) << 40) ^ (uint64_t(0xE5) << 32) ^ uint64_t(r);
-    std::mt19937_64 rng(seed * 0x9E3779B97F4A7C15ull + 1);
-    std::array<int, kOutputs> order = {0, 1, 2, 3};
-    std::shuffle(order.begin(), order.end(), rng);
-    ExactSearchParams params = opt.exact;
-    params.improve_rounds = opt.exact_rounds;
-    params.sat.seed = rng() % 1000000;
-    Netlist net;
-    if (!ExactBuild(box, order, params, net)) continue;
-    if (!Verify(net, box)) {
-      std::fprintf(stderr, "S%d: exact build produced a wrong network\n", box + 1);
-      std::exit(1);
-    }
-    std::fprintf(stderr, "S%d exact build %d: three-input %d (%d with output XORs)\n", box + 1, r,
-                 Count(net, true).gates, Count(net, true).with_outputs);
-    if (!have3 || Better(net, best.gates3, true)) {
-      best.gates3 = net;
-      have3 = true;
     }
   }
   if ((!have2 && ((opt.arities >> 2) & 1)) || !have3) {
@@ -225,10 +197,6 @@ int Main(int argc, char **argv) {
       opt.restarts[3] = static_cast<int>(v);
     else if (flag == "--improve")
       opt.improve_rounds = static_cast<int>(v);
-    else if (flag == "--builds")
-      opt.builds = static_cast<int>(v);
-    else if (flag == "--build-first")
-      opt.build_first = static_cast<int>(v);
     else if (flag == "--exact")
       opt.exact_rounds = static_cast<int>(v);
     else if (flag == "--exact2")
