@@ -2,11 +2,9 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -206,8 +204,6 @@ class Encoder {
   std::ostringstream text_;
 };
 
-std::atomic<long> file_counter{0};
-
 }  // namespace
 
 namespace {
@@ -216,16 +212,31 @@ int Solve(Netlist &net, TruthTable t, TruthTable m, TruthTable t2, TruthTable m2
           const ExactParams &p, int *lit2) {
   if (k < 1 || net.size + k > kMaxSignals) return kNoLit;
   const Encoder enc(net, t, m, k, last_two, p.arity, t2, m2);
-  const std::filesystem::path file =
-      std::filesystem::temp_directory_path() /
-      ("compatcrypt_sbox_" + std::to_string(getpid()) + "_" + std::to_string(file_counter++) + ".cnf");
-  {
-    std::ofstream out(file);
-    out << enc.Dimacs();
-    if (!out) return kNoLit;
+  // A fresh file of our own (mkstemp), not a guessable name in a shared
+  // directory.
+  std::error_code error;
+  const std::filesystem::path dir = std::filesystem::temp_directory_path(error);
+  std::string name = (dir / "compatcrypt_sbox_XXXXXX").string();
+  const int fd = error ? -1 : mkstemp(name.data());
+  if (fd < 0) {
+    std::fprintf(stderr, "exact synthesis: cannot create a file in the temporary directory %s\n",
+                 error ? "(TMPDIR names none)" : dir.c_str());
+    std::exit(1);
+  }
+  const std::filesystem::path file = name;
+  // A file that cannot be written stops the run: taken as "no gates" it
+  // would pass for a result.
+  FILE *out = fdopen(fd, "w");
+  const std::string text = enc.Dimacs();
+  const bool written = out && fwrite(text.data(), 1, text.size(), out) == text.size();
+  if (!out) close(fd);
+  if ((out && fclose(out) != 0) || !written) {
+    std::filesystem::remove(file);
+    std::fprintf(stderr, "exact synthesis: cannot write %s\n", file.c_str());
+    std::exit(1);
   }
   const std::string command = p.solver + " -q -c " + std::to_string(p.conflicts) +
-                              " --seed=" + std::to_string(p.seed % 2000000000) + " " + file.string();
+                              " --seed=" + std::to_string(p.seed % 2000000000) + " '" + file.string() + "'";
   FILE *pipe = popen(command.c_str(), "r");
   if (!pipe) {
     std::filesystem::remove(file);
