@@ -6,3 +6,10 @@
 if(CMAKE_C_COMPILER_ID MATCHES "GNU|Clang" AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=" "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=")
 endif()
+
+# Programs and modules linked against the libraries of the build tree find
+# them there by a run path relative to themselves ($ORIGIN/...), the same
+# string in every build tree. Installation rewrites the run path in place,
+# inside the space the build's took: a build path of another length would
+# leave the installed files laid out differently.
+set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
