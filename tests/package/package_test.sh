@@ -49,7 +49,7 @@ $libdir/pkgconfig/compatcrypt.pc
 $libdir/pkgconfig/compatcrypt-cxx.pc
 $libdir/pkgconfig/compatcrypt-bind.pc"
 tool_files="$bindir/compatcrypt
-$mandir/man1/compatcrypt.1
+$mandir/man1/compatcrypt.1.gz
 $datarootdir/bash-completion/completions/compatcrypt
 $datarootdir/zsh/vendor-completions/_compatcrypt"
 documentation_files="$docdir/LICENSE"
