@@ -305,12 +305,12 @@ echo "deb_test: $(tr '\n' ' ' <"$work/debs.list")"
 # both after.
 [ -n "$python_version" ] || exit 0
 if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: dpkg -i of python3-compatcrypt: not root (every other check passed)"
+  echo "SKIP: dpkg -i of $runtime and python3-compatcrypt (the ldconfig trigger, py3compile and py3clean): needs root; every other check passed on the staged packages"
   exit 77
 fi
 for package in "$runtime" python3-compatcrypt; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
-    echo "SKIP: dpkg -i of python3-compatcrypt: $package is installed on this machine already (every other check passed)"
+    echo "SKIP: dpkg -i of $runtime and python3-compatcrypt: $package is installed on this machine already, and the test leaves it alone; every other check passed on the staged packages"
     exit 77
   fi
 done
