@@ -49,9 +49,10 @@ os.environ["SOURCE_DATE_EPOCH"] = str(SOURCE_DATE_EPOCH)
 
 
 def normalize_tarball(path, epoch):
-    """Rewrites a .tar.gz with its members sorted, times clamped to epoch,
-    owner root, modes 0644 or 0755 (umask and checkout left out), and a
-    gzip header with no file name and the time epoch."""
+    """Rewrites a .tar.gz with its members sorted, every time epoch (a
+    clone's files carry the time of the clone), owner root, modes 0644 or
+    0755 (umask and checkout left out), and a gzip header with no file name
+    and the time epoch."""
     with tarfile.open(path, "r:gz") as old:
         members = [(info, old.extractfile(info).read() if info.isfile() else None) for info in old.getmembers()]
     members.sort(key=lambda member: member[0].name)
@@ -59,7 +60,7 @@ def normalize_tarball(path, epoch):
         with tarfile.open(fileobj=packed, mode="w", format=tarfile.PAX_FORMAT) as tar:
             for info, data in members:
                 info.pax_headers = {}  # the old times, as decimals, are in there
-                info.mtime = min(int(info.mtime), epoch)
+                info.mtime = epoch
                 info.uid = info.gid = 0
                 info.uname = info.gname = "root"
                 info.mode = 0o755 if info.isdir() or info.mode & 0o100 else 0o644

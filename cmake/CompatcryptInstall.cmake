@@ -159,7 +159,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   # Reproducible packages: two builds of one commit give the same bytes.
   # cpack's archives carry the build's times and its own member order, so
   # each .deb is rebuilt by dpkg-deb from its unpacked tree, with every
-  # time clamped to SOURCE_DATE_EPOCH (the last commit's time), members
+  # time set to SOURCE_DATE_EPOCH (the last commit's time), members
   # sorted and owned by root (packaging/rebuild-deb.sh).
   set(CPACK_COMPATCRYPT_SOURCE_DIR ${PROJECT_SOURCE_DIR})
   set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/rebuild-debs.cmake)

@@ -1,10 +1,12 @@
 #!/bin/sh
 # rebuild-deb.sh SOURCE-DIR DEB...: each Debian package rebuilt in place by
 # dpkg-deb from its unpacked tree, so that two builds of one commit give
-# the same bytes: dpkg-deb sorts the members, clamps every file's time to
-# SOURCE_DATE_EPOCH (packaging/source-date-epoch.sh) and, with
-# --root-owner-group, makes root the owner of everything; xz gives the same
-# bytes for the same input. cpack's own archives carry the build's times.
+# the same bytes: every file's time is set to SOURCE_DATE_EPOCH
+# (packaging/source-date-epoch.sh; set, not only clamped, since cmake
+# --install keeps a source file's own time, which differs from clone to
+# clone), dpkg-deb sorts the members and, with --root-owner-group, makes
+# root the owner of everything; xz gives the same bytes for the same input.
+# cpack's own archives carry the build's times.
 #
 # cpack writes a postinst and a postrm that call ldconfig (nothing else)
 # for any package with a shared object under /usr/lib, loadable modules
@@ -59,6 +61,7 @@ for deb; do
     done <"$stage/libraries"
   fi
   chmod 0755 "$root/DEBIAN"
+  find "$root" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   dpkg-deb --root-owner-group -Zxz -b "$root" "$deb.rebuilt" >/dev/null
   mv "$deb.rebuilt" "$deb"
 done

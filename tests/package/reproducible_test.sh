@@ -34,14 +34,15 @@ echo "== second build: a copy of the source, built in another directory"
 copy=$work/source
 mkdir "$copy"
 # The files a clone would hold, as they are now (changes not yet committed
-# included, so that both builds have the same source); without git, the
+# included, so that both builds have the same source), with the time of
+# the copy as a clone's have (tar -m), not the source's; without git, the
 # tree less its build directories.
 top=$(git -C "$source_dir" rev-parse --show-toplevel 2>/dev/null || true)
 if [ -n "$top" ] && [ "$(readlink -f "$top")" = "$source_dir" ]; then
   git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
-    (cd "$source_dir" && tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -xf - -C "$copy"
+    (cd "$source_dir" && tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -xmf - -C "$copy"
 else
-  (cd "$source_dir" && tar --exclude='./build*' --exclude=./.git -cf - .) | tar -xf - -C "$copy"
+  (cd "$source_dir" && tar --exclude='./build*' --exclude=./.git -cf - .) | tar -xmf - -C "$copy"
 fi
 second=$work/build
 set -- -DCOMPATCRYPT_BUILD_TESTS=OFF -DCOMPATCRYPT_BUILD_BENCHMARKS=OFF -DCOMPATCRYPT_BUILD_FUZZERS=OFF \
