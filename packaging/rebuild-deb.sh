@@ -4,9 +4,10 @@
 # the same bytes: every file's time is set to SOURCE_DATE_EPOCH
 # (packaging/source-date-epoch.sh; set, not only clamped, since cmake
 # --install keeps a source file's own time, which differs from clone to
-# clone), dpkg-deb sorts the members and, with --root-owner-group, makes
-# root the owner of everything; xz gives the same bytes for the same input.
-# cpack's own archives carry the build's times.
+# clone), the modes are Debian's whatever the umask, dpkg-deb sorts the
+# members and, with --root-owner-group, makes root the owner of
+# everything; xz gives the same bytes for the same input. cpack's own
+# archives carry the build's times.
 #
 # cpack writes a postinst and a postrm that call ldconfig (nothing else)
 # for any package with a shared object under /usr/lib, loadable modules
@@ -22,8 +23,6 @@ source_dir=$1
 shift
 SOURCE_DATE_EPOCH=$(sh "$here/source-date-epoch.sh" "$source_dir")
 export SOURCE_DATE_EPOCH
-# Unpacked as the user who runs cpack: the modes must not depend on a umask.
-umask 022
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
@@ -60,7 +59,12 @@ for deb; do
       fi
     done <"$stage/libraries"
   fi
-  chmod 0755 "$root/DEBIAN"
+  # Modes as Debian wants them, whatever the umask of whoever ran cpack
+  # (cmake --install makes directories by it): 0755 for directories and
+  # executables, 0644 for everything else; nothing here needs another.
+  find "$root" -type d -exec chmod 0755 {} +
+  find "$root" -type f -perm -u+x -exec chmod 0755 {} +
+  find "$root" -type f ! -perm -u+x -exec chmod 0644 {} +
   find "$root" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   dpkg-deb --root-owner-group -Zxz -b "$root" "$deb.rebuilt" >/dev/null
   mv "$deb.rebuilt" "$deb"

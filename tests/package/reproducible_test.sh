@@ -6,7 +6,8 @@
 #     need (no tests, benchmarks, fuzzers or Node.js addon), same compilers
 #     and options;
 #   - both with the SOURCE_DATE_EPOCH of the source (its last commit), as
-#     anyone checking a package against its source builds it;
+#     anyone checking a package against its source builds it; the second
+#     packaged under umask 077;
 #   - no file of any package names a directory of either build (source or
 #     build tree: run paths, __FILE__, debug paths).
 # Prints the SHA-256 of each package from both builds.
@@ -56,7 +57,9 @@ done
 cmake -S "$copy" -B "$second" -G "$(cache_value "$build" CMAKE_GENERATOR)" "$@" >"$work/configure.log" 2>&1 ||
   show_and_fail "$work/configure.log" "configuring the second build"
 cmake --build "$second" >"$work/build.log" 2>&1 || show_and_fail "$work/build.log" "the second build"
-(cd "$second" && cpack -G DEB -B "$work/second") >"$work/cpack-second.log" 2>&1 ||
+# Packaged by a user whose umask lets nobody else read: the packages'
+# modes must not depend on it.
+(umask 077 && cd "$second" && cpack -G DEB -B "$work/second") >"$work/cpack-second.log" 2>&1 ||
   show_and_fail "$work/cpack-second.log" "cpack -G DEB in the second build"
 
 (cd "$work/first" && ls -- *.deb) >"$work/first.list"
