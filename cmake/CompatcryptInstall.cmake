@@ -116,12 +116,36 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     list(APPEND _compatcrypt_deb_packages postgresql-${_compatcrypt_pg_major}-compatcrypt sqlite3-compatcrypt)
   endif()
 
-  # The copyright file each Debian package must carry. EXCLUDE_FROM_ALL:
-  # installed when a component is asked for by name, as cpack does, and
-  # not by a plain `cmake --install`.
+  # What each Debian package carries besides its files: the copyright file
+  # and the Debian changelog (compressed with -n, so that no name or time
+  # of the build goes in) in usr/share/doc/<package>, and lintian's
+  # overrides, each with its reason, where lintian reads them: those of
+  # every package (packaging/lintian-overrides), then the package's own
+  # (packaging/<package>/lintian-overrides). EXCLUDE_FROM_ALL: installed
+  # when a component is asked for by name, as cpack does, and not by a
+  # plain `cmake --install`.
+  set(_compatcrypt_changelog_gz ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz)
+  add_custom_command(OUTPUT ${_compatcrypt_changelog_gz}
+    COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" sh ${PROJECT_SOURCE_DIR}/packaging/changelog ${_compatcrypt_changelog_gz}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+  add_custom_target(compatcrypt_deb_changelog ALL DEPENDS ${_compatcrypt_changelog_gz})
   foreach(component package IN ZIP_LISTS COMPATCRYPT_DEB_COMPONENTS _compatcrypt_deb_packages)
-    install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${_compatcrypt_changelog_gz}
       DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
+    set(_compatcrypt_overrides ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/packaging/${package}/lintian-overrides)
+      list(APPEND _compatcrypt_overrides ${PROJECT_SOURCE_DIR}/packaging/${package}/lintian-overrides)
+    endif()
+    set(_compatcrypt_text "")
+    foreach(part IN LISTS _compatcrypt_overrides)
+      file(READ ${part} _compatcrypt_part)
+      string(APPEND _compatcrypt_text "${_compatcrypt_part}")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${part})
+    endforeach()
+    file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/packaging/lintian-overrides/${package}
+      CONTENT "${_compatcrypt_text}" @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/lintian-overrides/${package}
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT ${component} EXCLUDE_FROM_ALL)
   endforeach()
 
   set(COMPATCRYPT_MULTIARCH_LIBDIR "")
@@ -131,6 +155,14 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   configure_file(${PROJECT_SOURCE_DIR}/packaging/cpack-options.cmake.in
     ${PROJECT_BINARY_DIR}/compatcrypt-cpack-options.cmake @ONLY)
   set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/compatcrypt-cpack-options.cmake)
+
+  # Reproducible packages: two builds of one commit give the same bytes.
+  # cpack's archives carry the build's times and its own member order, so
+  # each .deb is rebuilt by dpkg-deb from its unpacked tree, with every
+  # time set to SOURCE_DATE_EPOCH (the last commit's time), members
+  # sorted and owned by root (packaging/rebuild-deb.sh).
+  set(CPACK_COMPATCRYPT_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/rebuild-debs.cmake)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -156,6 +188,10 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
 
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${_compatcrypt_runtime_package})
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+  # The loader's cache is refreshed by libc-bin's ldconfig trigger, once
+  # for all the packages of one dpkg run, as Debian's libraries do; the
+  # post-build step drops the scripts cpack writes to call ldconfig.
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/${_compatcrypt_runtime_package}/triggers)
   file(READ ${PROJECT_SOURCE_DIR}/packaging/runtime.description CPACK_DEBIAN_RUNTIME_DESCRIPTION)
 
   # The headers and linker names belong to exactly this build of the

@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libssl-dev libcli11-dev
   dpkg-dev file zsh valgrind
+  # Debian's package checker, for the packages cpack makes.
+  lintian
   # clang with its sanitizer runtimes and symbolizer: the native
   # constant-time check (MemorySanitizer) and the fuzzers.
   clang libclang-rt-dev llvm

@@ -1,16 +1,27 @@
 #!/bin/sh
 # Makes the Debian packages of a build with `cpack -G DEB` and checks them:
-#   - three packages, named libcompatcrypt<major>, libcompatcrypt-dev and
-#     compatcrypt, <version>-1, for this machine's architecture;
-#   - each holds exactly its files and its copyright file, whose licence
-#     text is the LICENSE's;
+#   - the packages, named libcompatcrypt<major>, libcompatcrypt-dev,
+#     compatcrypt, and where the build has them python3-compatcrypt,
+#     postgresql-<major>-compatcrypt and sqlite3-compatcrypt, <version>-1,
+#     for this machine's architecture;
+#   - each holds exactly its files, its copyright file, whose licence text
+#     is the LICENSE's, its lintian overrides and its Debian changelog,
+#     whose newest entry is the package's version; compressed files carry
+#     no name or time;
 #   - the control fields: section, the dependencies between the packages,
 #     dependencies on system libraries found by dpkg-shlibdeps, a long
 #     description under a summary line of the package's own;
-#   - the runtime package's shlibs file and ldconfig call;
-#   - unpacked together, the three make a tree whose tool runs and which
-#     the consumer programs build against, through find_package and
-#     pkg-config.
+#   - the runtime package's shlibs file and its ldconfig trigger (no
+#     maintainer script);
+#   - unpacked together into a staging directory, they make a tree whose
+#     tool runs, which the consumer programs build against, through
+#     find_package and pkg-config, and whose Python package Debian's
+#     python3 imports, with the library found where the system's loader
+#     would find it;
+#   - as root only, installed for real with dpkg -i and purged after: what
+#     only an installation shows (the maintainer scripts, the trigger).
+# Nothing but that last step touches the machine, and it leaves it as it
+# was; a copy of the library installed elsewhere (/usr/local) is ignored.
 # The libraries go to /usr/<CMAKE_INSTALL_LIBDIR>: in a build configured
 # with CMAKE_INSTALL_PREFIX=/usr that must be Debian's multiarch directory.
 # Usage: deb_test.sh BUILD-DIR [PACKAGE-TEST-DIR]
@@ -63,10 +74,16 @@ LC_ALL=C sort "$work/debs.list" | diff -u "$work/debs.expected" - >"$work/debs.d
   show_and_fail "$work/debs.diff" "not the expected packages (-: missing, +: not expected)"
 
 # deb_files DEB: the files and links DEB installs, without the leading
-# "./", sorted; a compressed manual page is listed under its plain name.
+# "./", sorted.
 deb_files() {
-  dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sed -e 's|^\./||' -e 's|\(/man1/compatcrypt\.1\)\.gz$|\1|' |
-    LC_ALL=C sort
+  dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sed -e 's|^\./||' | LC_ALL=C sort
+}
+
+# check_gzip FILE: compressed with -n: the header names no file and holds
+# no time (bytes 3 to 7: the flags, then the time, all zero).
+check_gzip() {
+  [ "$(od -An -tx1 -j3 -N5 "$1" | tr -d ' \n')" = 0000000000 ] || fail "$1: compressed with a name or a time (not gzip -n)"
+  gzip -t "$1" || fail "$1: not a good gzip file"
 }
 
 # field DEB NAME: a control field; continuation lines included.
@@ -106,9 +123,9 @@ if [ -z "$license_text" ] || [ -z "$license_holder" ]; then
 fi
 
 # check_package PACKAGE SECTION FILES: a package's name, version,
-# architecture, section, files, copyright file and description.
+# architecture, section, files, copyright file, changelog and description.
 check_package() {
-  local deb copyright line summary description
+  local deb copyright changelog line summary description
   deb=$out/$1_${deb_version}_$arch.deb
   [ "$(field "$deb" Package)" = "$1" ] || fail "$deb: Package is not $1"
   [ "$(field "$deb" Version)" = "$deb_version" ] || fail "$deb: Version is not $deb_version"
@@ -116,9 +133,19 @@ check_package() {
   [ "$(field "$deb" Section)" = "$2" ] || fail "$deb: Section is not $2"
 
   deb_files "$deb" >"$work/actual.list"
-  printf '%s\n' "$3" "usr/$datarootdir/doc/$1/copyright" | LC_ALL=C sort >"$work/expected.list"
+  printf '%s\n' "$3" "usr/$datarootdir/doc/$1/copyright" "usr/$datarootdir/doc/$1/changelog.Debian.gz" \
+    "usr/$datarootdir/lintian/overrides/$1" | LC_ALL=C sort >"$work/expected.list"
   diff -u "$work/expected.list" "$work/actual.list" >"$work/files.diff" ||
     show_and_fail "$work/files.diff" "$1: not the expected files (-: missing, +: not expected)"
+
+  changelog=$work/$1.changelog.gz
+  dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/$datarootdir/doc/$1/changelog.Debian.gz" >"$changelog"
+  check_gzip "$changelog"
+  line=$(gzip -dc "$changelog" | head -n 1)
+  case $line in
+    "compatcrypt ($deb_version) "*) ;;
+    *) fail "$1: the changelog's newest entry is '$line', not version $deb_version" ;;
+  esac
 
   copyright=$work/$1.copyright
   dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/$datarootdir/doc/$1/copyright" >"$copyright"
@@ -156,7 +183,7 @@ usr/$libdir/pkgconfig/compatcrypt.pc
 usr/$libdir/pkgconfig/compatcrypt-cxx.pc
 usr/$libdir/pkgconfig/compatcrypt-bind.pc"
 check_package compatcrypt utils "usr/$bindir/compatcrypt
-usr/$mandir/man1/compatcrypt.1
+usr/$mandir/man1/compatcrypt.1.gz
 usr/$datarootdir/bash-completion/completions/compatcrypt
 usr/$datarootdir/zsh/vendor-completions/_compatcrypt"
 if [ -n "$pg_major" ]; then
@@ -210,12 +237,19 @@ expect_depends compatcrypt "$(field "$out/compatcrypt_${deb_version}_$arch.deb" 
   "$runtime (>= $version)" 'libc6 *' 'libstdc++6 *'
 
 # Other packages' dpkg-shlibdeps learn from shlibs which package holds
-# each library; the dynamic loader's cache is updated on installation.
+# each library; the dynamic loader's cache is refreshed by libc-bin's
+# ldconfig trigger, not by scripts of the package.
 dpkg-deb -I "$runtime_deb" shlibs | LC_ALL=C sort >"$work/shlibs"
 printf '%s\n' "libcompatcrypt $major $runtime (>= $deb_version)" "libcompatcrypt-cxx $major $runtime (>= $deb_version)" |
   LC_ALL=C sort | diff -u - "$work/shlibs" >"$work/shlibs.diff" ||
   show_and_fail "$work/shlibs.diff" "$runtime: not the expected shlibs file"
-dpkg-deb -I "$runtime_deb" postinst | grep -q ldconfig || fail "$runtime: postinst does not run ldconfig"
+[ "$(dpkg-deb -I "$runtime_deb" triggers 2>/dev/null | grep -v '^#')" = 'activate-noawait ldconfig' ] ||
+  fail "$runtime: no triggers file activating ldconfig, and nothing else"
+for script in preinst postinst prerm postrm; do
+  if dpkg-deb -I "$runtime_deb" "$script" >/dev/null 2>&1; then
+    fail "$runtime: has a $script; the ldconfig trigger is all it needs"
+  fi
+done
 
 echo "== the unpacked packages"
 root=$work/root
@@ -223,6 +257,7 @@ for deb in "$out"/*.deb; do
   dpkg-deb -x "$deb" "$root"
 done
 check_no_core "$root"
+check_gzip "$root/usr/$mandir/man1/compatcrypt.1.gz"
 check_libraries "$root/usr" "$libdir" "$version"
 check_symbols "$root/usr/$libdir"
 check_tool "$root/usr" "$libdir" "$bindir" "$version"
@@ -230,20 +265,52 @@ check_cmake_package "$root/usr" "$version" "$libdir"
 check_pkg_config "$root/usr" "$libdir" "$version"
 build_consumers "$root/usr" "$libdir" "$here/consumer"
 
+# The packaged Python module, staged: Debian's python3, isolated (-I: no
+# PYTHONPATH, no user site; -B: no byte code written into the tree),
+# imports it from the staged dist-packages, and its extension, which has
+# no run path, finds libcompatcrypt-cxx.so.1 where the system's loader
+# would, here the staged library directory (LD_LIBRARY_PATH stands for the
+# loader's cache, and is searched before it, so that a copy under
+# /usr/local cannot stand in). It gives the digest of the C function of
+# the staged libcompatcrypt.so.1.
+if [ -n "$python_version" ]; then
+  (cd / && LD_LIBRARY_PATH="$root/usr/$libdir" /usr/bin/python3 -I -B -c '
+import ctypes, os, sys
+packages, libdir = sys.argv[1:]
+sys.path.insert(0, packages)
+import compatcrypt
+assert os.path.dirname(compatcrypt.__file__) == os.path.join(packages, "compatcrypt"), compatcrypt.__file__
+loaded = {line.split()[-1] for line in open("/proc/self/maps") if "libcompatcrypt-cxx.so" in line}
+assert loaded == {os.path.realpath(os.path.join(libdir, "libcompatcrypt-cxx.so.1"))}, loaded
+lib = ctypes.CDLL(os.path.join(libdir, "libcompatcrypt.so.1"))
+out, n = ctypes.create_string_buffer(20), ctypes.c_int32()
+assert lib.MessageDigest(b"abc", 3, out, ctypes.byref(n), 1) == 1
+assert compatcrypt.digest(b"abc") == out.raw[: n.value], "not the C function'"'"'s digest"
+key = compatcrypt.Key.from_password("staged")
+assert compatcrypt.decode(compatcrypt.encode(b"staged tree", key), key) == b"staged tree"
+assert not os.path.exists(os.path.join(packages, "compatcrypt", "__pycache__"))
+' "$root/usr/lib/python3/dist-packages" "$(readlink -f "$root/usr/$libdir")") >"$work/staged-python.out" 2>&1 ||
+    show_and_fail "$work/staged-python.out" "the staged python3-compatcrypt"
+fi
+
 echo "deb_test: $(tr '\n' ' ' <"$work/debs.list")"
 
-# Installed for real: dpkg -i of the runtime and Python packages, and
-# Debian's python3 imports the module from them and gives the C library's
-# digest. This changes the machine, so it runs only as root, where neither
-# package is installed already, and removes both after.
+# Installed for real: dpkg -i of the runtime and Python packages. Only an
+# installation runs what dpkg runs: the ldconfig trigger (the loader's
+# cache lists the libraries after installation, and no longer after the
+# purge) and the Python package's scripts (byte-compiled by postinst,
+# nothing left after the purge); Debian's python3 then imports the module
+# and gives the C library's digest. This changes the machine, so it runs
+# only as root, where neither package is installed already, and removes
+# both after.
 [ -n "$python_version" ] || exit 0
 if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: dpkg -i of python3-compatcrypt: not root (every other check passed)"
+  echo "SKIP: dpkg -i of $runtime and python3-compatcrypt (the ldconfig trigger, py3compile and py3clean): needs root; every other check passed on the staged packages"
   exit 77
 fi
 for package in "$runtime" python3-compatcrypt; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
-    echo "SKIP: dpkg -i of python3-compatcrypt: $package is installed on this machine already (every other check passed)"
+    echo "SKIP: dpkg -i of $runtime and python3-compatcrypt: $package is installed on this machine already, and the test leaves it alone; every other check passed on the staged packages"
     exit 77
   fi
 done
@@ -251,6 +318,17 @@ echo "== dpkg -i $runtime python3-compatcrypt"
 trap 'dpkg --purge python3-compatcrypt "$runtime" >/dev/null 2>&1 || true; restore_manifests "$build"; rm -rf "$work"' EXIT
 dpkg -i "$runtime_deb" "$out/python3-compatcrypt_${deb_version}_$arch.deb" >"$work/dpkg.log" 2>&1 ||
   show_and_fail "$work/dpkg.log" "dpkg -i $runtime python3-compatcrypt"
+# in_loader_cache: the cache names the packaged libcompatcrypt-cxx (under
+# /lib or /usr/lib: one directory where /usr is merged).
+in_loader_cache() {
+  local path packaged
+  packaged=$(readlink -f "/usr/$libdir/libcompatcrypt-cxx.so.$major")
+  for path in $(ldconfig -p | awk -v n="libcompatcrypt-cxx.so.$major" '$1 == n { print $NF }'); do
+    [ "$(readlink -f "$path")" != "$packaged" ] || return 0
+  done
+  return 1
+}
+in_loader_cache || fail "after dpkg -i, the loader's cache does not list /usr/$libdir/libcompatcrypt-cxx.so.$major"
 # The packaged copy, imported by its path: -I ignores PYTHONPATH and the
 # user's site, and the package's directory goes first, so that a copy
 # under /usr/local (a `cmake --install` there, say) cannot stand in for it.
@@ -283,4 +361,5 @@ print(out.raw[: n.value].hex())' "/usr/$libdir/libcompatcrypt.so.$major")
   fail "after dpkg -i: '$(cat "$work/import.out")', expected '$version $expected'"
 dpkg --purge python3-compatcrypt "$runtime" >"$work/purge.log" 2>&1 || show_and_fail "$work/purge.log" "dpkg --purge"
 [ ! -e /usr/lib/python3/dist-packages/compatcrypt ] || fail "dpkg --purge left /usr/lib/python3/dist-packages/compatcrypt"
+! in_loader_cache || fail "after dpkg --purge, the loader's cache still lists /usr/$libdir/libcompatcrypt-cxx.so.$major"
 echo "deb_test: installed with dpkg -i, imported by /usr/bin/python3 ($(cat "$work/import.out")), purged"

@@ -49,7 +49,7 @@ $libdir/pkgconfig/compatcrypt.pc
 $libdir/pkgconfig/compatcrypt-cxx.pc
 $libdir/pkgconfig/compatcrypt-bind.pc"
 tool_files="$bindir/compatcrypt
-$mandir/man1/compatcrypt.1
+$mandir/man1/compatcrypt.1.gz
 $datarootdir/bash-completion/completions/compatcrypt
 $datarootdir/zsh/vendor-completions/_compatcrypt"
 documentation_files="$docdir/LICENSE"
@@ -64,7 +64,8 @@ $pythondir/compatcrypt/py.typed"
 fi
 
 echo "== component installations"
-# A component asked for by name also gets its Debian package's copyright.
+# A component asked for by name also gets what its Debian package carries
+# beside its files: copyright, changelog and lintian overrides.
 while read -r component package; do
   case $component in
     Runtime) files=$runtime_files ;;
@@ -75,7 +76,9 @@ while read -r component package; do
   esac
   [ -n "$files" ] || continue
   [ -z "$package" ] || files="$files
-$datarootdir/doc/$package/copyright"
+$datarootdir/doc/$package/copyright
+$datarootdir/doc/$package/changelog.Debian.gz
+$datarootdir/lintian/overrides/$package"
   cmake --install "$build" --component "$component" --prefix "$work/$component" >/dev/null </dev/null
   expect_files "component $component" "$work/$component" "$files"
 done <<LIST

@@ -12,7 +12,10 @@
 #   - the README's upload of the unpacked wheel to Dask workers
 #     (UploadDirectory), on a local cluster of worker processes started by
 #     Debian's python3 with nothing of the project on their path;
-#   - an sdist, and a wheel built from nothing but the sdist: the same files;
+#   - an sdist, and a wheel built from nothing but the sdist: the same
+#     bytes as the wheel built from the tree (another directory, minutes
+#     later); a second sdist, built after that wheel: the same bytes as
+#     the first;
 #   - each wheel installed into a fresh virtual environment (with the
 #     system's packages, for numpy, pandas and Dask), and the Python suites
 #     run there from outside the source tree, against the installed package.
@@ -105,6 +108,14 @@ contents "$work/from-tree/compatcrypt-$version-$tag.whl" >"$work/tree.contents"
 contents "$work/from-sdist/compatcrypt-$version-$tag.whl" >"$work/sdist.contents"
 cat "$work/tree.contents"
 diff -u "$work/tree.contents" "$work/sdist.contents" || fail "the sdist's wheel differs from the tree's"
+# Reproducible: both wheels byte for byte, and the sdist built again.
+(cd "$tree" && quiet "$work/sdist-again.log" "$python" -c \
+  'import sys; from setuptools import build_meta; print(build_meta.build_sdist(sys.argv[1]))' "$work/sdist-again")
+sha256sum "$work/from-tree/compatcrypt-$version-$tag.whl" "$work/from-sdist/compatcrypt-$version-$tag.whl" "$sdist" \
+  "$work/sdist-again/$(basename "$sdist")"
+cmp "$work/from-tree/compatcrypt-$version-$tag.whl" "$work/from-sdist/compatcrypt-$version-$tag.whl" ||
+  fail "the wheel from the sdist is not the wheel from the tree, byte for byte"
+cmp "$sdist" "$work/sdist-again/$(basename "$sdist")" || fail "two sdists of the same tree differ"
 for expected in compatcrypt/__init__.py compatcrypt/dask.py compatcrypt/py.typed compatcrypt/__init__.pyi \
   compatcrypt/_compatcrypt.pyi "compatcrypt-$version.dist-info/LICENSE" "Tag: $tag" "Root-Is-Purelib: false" \
   "Python README as description: True True" "licence: ['License: MIT', 'License-File: LICENSE']"; do
