@@ -245,6 +245,9 @@ def test_ctrl_c_stops_local_digests_and_their_threads():
     code = textwrap.dedent(
         """
         import os, signal, sys, threading, time, compatcrypt.dask
+        # Dask's own imports first: an interrupt in the middle of them would
+        # leave its modules half made for the second call.
+        import dask.bag
         threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
         try:
             compatcrypt.dask.digest_files(["/dev/zero"] * 8, files_per_task=1)
