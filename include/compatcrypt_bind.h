@@ -71,7 +71,8 @@ extern "C" {
 #define COMPATCRYPT_BIND_OK 1
 /* A file cannot be opened, positioned or read; the system's reason is
  * given as an errno value where the function has an `os_error`. A FIFO or
- * socket gives ESPIPE: it cannot be read from an offset. */
+ * socket gives ESPIPE: it cannot be read from an offset; so does an offset
+ * other than 0 on a device that keeps no position (/dev/null, /dev/zero). */
 #define COMPATCRYPT_BIND_E_FILE (-2)
 /* An argument that cannot be used: a null pointer where memory is read or
  * written, a handle that is not one, memory too small for an object. */
