@@ -27,6 +27,15 @@ restore_manifests() {
   done
 }
 
+# begin_on_build: the start of every package test on the build tree
+# `$build`: the scratch directory is removed and the manifests put back on
+# every way out, and the tree's layout is read.
+begin_on_build() {
+  trap 'restore_manifests "$build"; rm -rf "$work"' EXIT
+  save_manifests "$build"
+  read_layout "$build"
+}
+
 CC=${CC:-cc}
 CXX=${CXX:-c++}
 warnings="-Wall -Wextra -Werror"

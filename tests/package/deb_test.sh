@@ -31,11 +31,8 @@ set -eu
 build=$(readlink -f "$1")
 here=${2:-$(dirname "$0")}
 work=$(mktemp -d)
-trap 'restore_manifests "$build"; rm -rf "$work"' EXIT
 . "$here/common.sh"
-save_manifests "$build"
-
-read_layout "$build"
+begin_on_build
 source_dir=$(cache_value "$build" compatcrypt_SOURCE_DIR)
 install_prefix=$(cache_value "$build" CMAKE_INSTALL_PREFIX)
 arch=$(dpkg --print-architecture)

@@ -15,9 +15,8 @@ if ! command -v lintian >/dev/null 2>&1; then
   exit 77
 fi
 work=$(mktemp -d)
-trap 'restore_manifests "$build"; rm -rf "$work"' EXIT
 . "$here/common.sh"
-save_manifests "$build"
+begin_on_build
 
 (cd "$build" && cpack -G DEB -B "$work/packages") >"$work/cpack.log" 2>&1 || show_and_fail "$work/cpack.log" "cpack -G DEB"
 set -- --fail-on error,warning --display-info --show-overrides --tag-display-limit 0

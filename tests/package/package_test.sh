@@ -22,11 +22,8 @@ set -eu
 build=$(readlink -f "$1")
 here=${2:-$(dirname "$0")}
 work=$(mktemp -d)
-trap 'restore_manifests "$build"; rm -rf "$work"' EXIT
 . "$here/common.sh"
-save_manifests "$build"
-
-read_layout "$build"
+begin_on_build
 readme=${3:-$(cache_value "$build" compatcrypt_SOURCE_DIR)/README.md}
 case $libdir in
   /*) fail "CMAKE_INSTALL_LIBDIR is absolute ($libdir): the tree cannot be installed elsewhere" ;;

@@ -18,10 +18,8 @@ build=$(readlink -f "$1")
 source_dir=$(readlink -f "$2")
 here=${3:-$(dirname "$0")}
 work=$(mktemp -d)
-trap 'restore_manifests "$build"; rm -rf "$work"' EXIT
 . "$here/common.sh"
-save_manifests "$build"
-read_layout "$build"
+begin_on_build
 
 SOURCE_DATE_EPOCH=$(sh "$source_dir/packaging/source-date-epoch.sh" "$source_dir")
 export SOURCE_DATE_EPOCH
